@@ -1,0 +1,45 @@
+#include "convert/source_format.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/byte_order.h"
+#include "platform/console.h"
+
+std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, std::string* reason) {
+  ChunkInfo form;
+  ChunkInfo format;
+  format.ckid = MakeFourCC("fmt ");
+  if (!ChunkDescend(source, form, nullptr, 0) ||
+      !ChunkDescend(source, format, &form, kChunkFind)) {
+    ConsolePrint("Can't find format chunk\n");
+    *reason = "the payload has no \"fmt \" chunk";
+    return std::nullopt;
+  }
+  uint8_t header[kWaveFormatSize];
+  if (ChunkRead(source, header, sizeof header) < static_cast<int32_t>(sizeof header)) {
+    ConsolePrint("Can't read format chunk\n");
+    *reason = "the payload's \"fmt \" chunk is shorter than 18 bytes";
+    return std::nullopt;
+  }
+  const uint16_t tag = LoadLe16(header);
+  // A PCM "fmt " chunk may hold only 16 bytes; its last two bytes read above
+  // then belong to the next chunk and are never used.
+  const uint16_t extra = tag == kWaveFormatPcm ? 0 : LoadLe16(header + 16);
+  if (kWaveFormatSize + extra > format.cksize && tag != kWaveFormatPcm) {
+    *reason = "the payload's \"fmt \" chunk holds " + std::to_string(format.cksize) +
+              " bytes, fewer than its cbSize of " + std::to_string(extra) + " claims";
+    return std::nullopt;
+  }
+  FormatBlock block(kWaveFormatSize + extra);
+  std::copy(header, header + kWaveFormatSize, block.begin());
+  StoreLe16(block.data() + 16, extra);
+  if (extra > 0 && ChunkRead(source, block.data() + kWaveFormatSize, extra) != extra) {
+    *reason = "the payload's \"fmt \" chunk cannot be read whole";
+    return std::nullopt;
+  }
+  ChunkAscend(source, format);
+  ChunkAscend(source, form);
+  ChunkSeek(source, 0, SEEK_SET);
+  return block;
+}

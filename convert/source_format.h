@@ -1,0 +1,13 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/chunk_file.h"
+#include "platform/wave_format.h"
+
+// Reads the format block of the RIFF file at `source`'s current position from
+// its "fmt " chunk: 18 + cbSize bytes, cbSize taken as 0 for PCM. Afterwards
+// the source stands at position 0. Nothing, with the reason, when the chunk
+// is missing or shorter than it claims.
+std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, std::string* reason);

@@ -1,0 +1,14 @@
+#pragma once
+
+// Files that must not outlive an interrupted run: temporary files are
+// registered while they exist and removed if SIGINT, SIGTERM or SIGHUP
+// arrives, before the process ends as the signal would have ended it.
+
+#include <string>
+
+// Installs the signal handlers; call once at start-up.
+void InstallInterruptCleanup();
+
+// Returns false when no slot is free (more than a few files at a time).
+bool RegisterTemporaryFile(const std::string& path);
+void UnregisterTemporaryFile(const std::string& path);
