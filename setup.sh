@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing unpak need.
+# As root it installs what is missing with apt-get; otherwise it names them.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config   # compiler and build
+  libmpg123-dev                      # MP3 decoding, inside the codec module
+  libmp3lame-dev                     # MP3 encoding, for example and test archives only
+  googletest                         # the test framework
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: missing packages: ${missing[*]}" >&2
+  echo "setup: install them with: sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
