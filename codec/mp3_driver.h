@@ -1,0 +1,6 @@
+#pragma once
+
+#include "platform/codec_driver.h"
+
+// The driver table for MPEG Layer-3 to PCM decoding.
+const CodecDriver* Mp3Driver();

@@ -1,0 +1,135 @@
+#include "codec/mp3_formats.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "codec/mpeg_rates.h"
+
+namespace {
+
+// A PCM "fmt " chunk may stop after wBitsPerSample: this many bytes suffice.
+constexpr uint32_t kPcmFormatMinSize = 16;
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* pattern, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, pattern);
+  std::vsnprintf(text, sizeof text, pattern, args);
+  va_end(args);
+  return text;
+}
+
+// Reads a format header of at least 16 bytes; a missing cbSize counts as 0.
+WaveFormat ReadShortWaveFormat(const uint8_t* block, uint32_t size) {
+  uint8_t header[kWaveFormatSize] = {};
+  std::memcpy(header, block, size < kWaveFormatSize ? size : kWaveFormatSize);
+  return ReadWaveFormat(header);
+}
+
+// kCodecOk when `format` is an MPEG Layer-3 block with usable channels and rate.
+int32_t CheckMp3Header(const uint8_t* block, uint32_t size, WaveFormat* format,
+                       std::string* reason) {
+  if (!block || size < kWaveFormatSize) {
+    *reason = Format("source format block of %u bytes is shorter than %zu", size,
+                     kWaveFormatSize);
+    return kCodecNotPossible;
+  }
+  *format = ReadWaveFormat(block);
+  if (format->wFormatTag != kWaveFormatMpegLayer3) {
+    *reason = Format("source format tag 0x%04x is not MPEG Layer-3 (0x%04x)", format->wFormatTag,
+                     kWaveFormatMpegLayer3);
+    return kCodecNotPossible;
+  }
+  if (format->nChannels != 1 && format->nChannels != 2) {
+    *reason = Format("MPEG Layer-3 source with %u channels; only 1 or 2 exist", format->nChannels);
+    return kCodecNotPossible;
+  }
+  MpegFrameGeometry geometry;
+  if (!MpegGeometryForRate(format->nSamplesPerSec, &geometry)) {
+    *reason = Format("MPEG Layer-3 source at %u Hz, which is not an MPEG sample rate",
+                     format->nSamplesPerSec);
+    return kCodecNotPossible;
+  }
+  return kCodecOk;
+}
+
+}  // namespace
+
+int32_t CheckMp3Source(const uint8_t* block, uint32_t size, WaveFormat* format,
+                       std::string* reason) {
+  int32_t result = CheckMp3Header(block, size, format, reason);
+  if (result != kCodecOk) return result;
+  MpegLayer3Fields fields;
+  if (!ReadMpegLayer3Fields(block, size, &fields)) {
+    *reason = Format(
+        "MPEG Layer-3 format block of %u bytes with cbSize %u is too short; it needs %zu bytes "
+        "with cbSize %zu",
+        size, format->cbSize, kWaveFormatSize + kMpegLayer3ExtraSize, kMpegLayer3ExtraSize);
+    return kCodecNotPossible;
+  }
+  if (format->nBlockAlign == 0) {
+    *reason = "MPEG Layer-3 source with nBlockAlign 0";
+    return kCodecNotPossible;
+  }
+  return kCodecOk;
+}
+
+int32_t CheckPcmTarget(const uint8_t* block, uint32_t size, const WaveFormat& source,
+                       WaveFormat* format, std::string* reason) {
+  if (!block || size < kPcmFormatMinSize) {
+    *reason = Format("target format block of %u bytes is shorter than %u", size,
+                     kPcmFormatMinSize);
+    return kCodecNotPossible;
+  }
+  *format = ReadShortWaveFormat(block, size);
+  if (format->wFormatTag != kWaveFormatPcm) {
+    *reason = Format("MPEG Layer-3 decodes to PCM only, not to format tag 0x%04x",
+                     format->wFormatTag);
+    return kCodecNotPossible;
+  }
+  if (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) {
+    *reason = Format("PCM target with %u bits per sample; only 8 and 16 are supported",
+                     format->wBitsPerSample);
+    return kCodecNotPossible;
+  }
+  if (format->nChannels != 1 && format->nChannels != 2) {
+    *reason = Format("PCM target with %u channels; only 1 or 2 are supported", format->nChannels);
+    return kCodecNotPossible;
+  }
+  if (format->nSamplesPerSec != source.nSamplesPerSec) {
+    *reason = Format(
+        "PCM target at %u Hz differs from the source's %u Hz; resampling is not supported yet",
+        format->nSamplesPerSec, source.nSamplesPerSec);
+    return kCodecNotPossible;
+  }
+  const uint32_t blockAlign = format->nChannels * format->wBitsPerSample / 8u;
+  if (format->nBlockAlign != blockAlign) {
+    *reason = Format("PCM target nBlockAlign %u should be %u for %u channels of %u bits",
+                     format->nBlockAlign, blockAlign, format->nChannels, format->wBitsPerSample);
+    return kCodecNotPossible;
+  }
+  return kCodecOk;
+}
+
+int32_t SuggestPcmFormat(const uint8_t* source, uint32_t sourceSize, uint8_t* suggested,
+                         uint32_t suggestedSize) {
+  WaveFormat mp3;
+  std::string reason;
+  if (!suggested || suggestedSize < kWaveFormatSize ||
+      CheckMp3Header(source, sourceSize, &mp3, &reason) != kCodecOk) {
+    return kCodecNotPossible;
+  }
+  const uint16_t presetTag = ReadWaveFormat(suggested).wFormatTag;
+  if (presetTag != 0 && presetTag != kWaveFormatPcm) return kCodecNotPossible;
+  WaveFormat pcm;
+  pcm.wFormatTag = kWaveFormatPcm;
+  pcm.nChannels = mp3.nChannels;
+  pcm.nSamplesPerSec = mp3.nSamplesPerSec;
+  pcm.wBitsPerSample = 16;
+  pcm.nBlockAlign = static_cast<uint16_t>(2 * pcm.nChannels);
+  pcm.nAvgBytesPerSec = pcm.nSamplesPerSec * pcm.nBlockAlign;
+  pcm.cbSize = 0;
+  WriteWaveFormat(pcm, suggested);
+  return kCodecOk;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+// Which MPEG Layer-3 sources and PCM targets the MP3 driver accepts.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/codec_driver.h"
+#include "platform/wave_format.h"
+
+// Checks an MPEG Layer-3 source format block. kCodecOk, or kCodecNotPossible
+// with a reason.
+int32_t CheckMp3Source(const uint8_t* block, uint32_t size, WaveFormat* format,
+                       std::string* reason);
+
+// Checks a PCM target for `source`: 8 or 16 bits, 1 or 2 channels, the
+// source's rate. kCodecOk, or kCodecNotPossible with a reason.
+int32_t CheckPcmTarget(const uint8_t* block, uint32_t size, const WaveFormat& source,
+                       WaveFormat* format, std::string* reason);
+
+// Completes `suggested` with 16-bit PCM at the source's rate and channels.
+int32_t SuggestPcmFormat(const uint8_t* source, uint32_t sourceSize, uint8_t* suggested,
+                         uint32_t suggestedSize);

@@ -1,0 +1,152 @@
+#include "codec/mp3_stream.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "codec/mp3_formats.h"
+
+namespace {
+
+// A decoder for `target`: the frames' own delay is kept (no gapless
+// trimming), an Info/Xing frame decodes as a silent frame, each frame comes
+// out as soon as it is complete, and channels are mixed or duplicated to the
+// target's count.
+Mpg123Ptr OpenDecoder(const WaveFormat& target, std::string* reason) {
+  int error = MPG123_OK;
+  Mpg123Ptr decoder(mpg123_new(nullptr, &error));
+  if (!decoder) {
+    *reason = std::string("cannot create an MPEG decoder: ") + mpg123_plain_strerror(error);
+    return nullptr;
+  }
+  long flags = 0;
+  double unused = 0;
+  mpg123_handle* handle = decoder.get();
+  const bool mono = target.nChannels == 1;
+  if (mpg123_getparam(handle, MPG123_FLAGS, &flags, &unused) != MPG123_OK) error = MPG123_ERR;
+  flags &= ~static_cast<long>(MPG123_GAPLESS);
+  flags |= MPG123_IGNORE_INFOFRAME | MPG123_NO_READAHEAD | MPG123_QUIET |
+           (mono ? MPG123_MONO_MIX : MPG123_FORCE_STEREO);
+  if (error != MPG123_OK || mpg123_param(handle, MPG123_FLAGS, flags, 0) != MPG123_OK ||
+      mpg123_format_none(handle) != MPG123_OK ||
+      mpg123_format(handle, target.nSamplesPerSec, mono ? MPG123_MONO : MPG123_STEREO,
+                    MPG123_ENC_SIGNED_16) != MPG123_OK ||
+      mpg123_open_feed(handle) != MPG123_OK) {
+    *reason = std::string("cannot set up the MPEG decoder: ") + mpg123_strerror(handle);
+    return nullptr;
+  }
+  return decoder;
+}
+
+int32_t Fail(CodecDriverStream& stream, std::string text) {
+  stream.lastError = std::move(text);
+  return kCodecError;
+}
+
+// On a format change: the frames must still be Layer III at the source's
+// rate, decoded at that rate (mpg123 would otherwise quietly resample).
+int32_t CheckNewFormat(CodecDriverStream& stream) {
+  mpg123_frameinfo info{};
+  long rate = 0;
+  int channels = 0;
+  int encoding = 0;
+  if (mpg123_info(stream.decoder.get(), &info) != MPG123_OK ||
+      mpg123_getformat(stream.decoder.get(), &rate, &channels, &encoding) != MPG123_OK) {
+    return Fail(stream, mpg123_strerror(stream.decoder.get()));
+  }
+  char text[160];
+  if (info.layer != 3) {
+    std::snprintf(text, sizeof text, "the stream holds MPEG layer %d frames, not Layer III",
+                  info.layer);
+  } else if (info.rate != static_cast<long>(stream.source.nSamplesPerSec) ||
+             rate != info.rate) {
+    std::snprintf(text, sizeof text,
+                  "the stream's frames are at %ld Hz but its format says %u Hz", info.rate,
+                  stream.source.nSamplesPerSec);
+  } else {
+    return kCodecOk;
+  }
+  stream.broken = true;
+  return Fail(stream, text);
+}
+
+// Reads decoded s16 audio into `out` until the decoder wants more input or
+// `out` is full; `got` counts the bytes read.
+int32_t ReadDecoded(CodecDriverStream& stream, uint8_t* out, size_t size, size_t* got) {
+  *got = 0;
+  while (*got < size) {
+    size_t done = 0;
+    const int status = mpg123_read(stream.decoder.get(), out + *got, size - *got, &done);
+    *got += done;
+    if (status == MPG123_NEW_FORMAT) {
+      if (CheckNewFormat(stream) != kCodecOk) return kCodecError;
+      continue;
+    }
+    if (status == MPG123_NEED_MORE || status == MPG123_DONE) break;
+    if (status != MPG123_OK) return Fail(stream, mpg123_strerror(stream.decoder.get()));
+    if (done == 0) break;
+  }
+  return kCodecOk;
+}
+
+}  // namespace
+
+int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t* target,
+                      uint32_t targetSize, std::unique_ptr<CodecDriverStream>* stream,
+                      std::string* reason) {
+  auto opened = std::make_unique<CodecDriverStream>();
+  int32_t result = CheckMp3Source(source, sourceSize, &opened->source, reason);
+  if (result == kCodecOk) {
+    result = CheckPcmTarget(target, targetSize, opened->source, &opened->target, reason);
+  }
+  if (result != kCodecOk) return result;
+  MpegGeometryForRate(opened->source.nSamplesPerSec, &opened->geometry);
+  opened->decoder = OpenDecoder(opened->target, reason);
+  if (!opened->decoder) return kCodecError;
+  *stream = std::move(opened);
+  return kCodecOk;
+}
+
+int32_t Mp3StreamSize(const CodecDriverStream& stream, uint32_t input, uint32_t* output,
+                      uint32_t flags) {
+  if (flags != kStreamSizeSource) return kCodecNotPossible;
+  // Every frame is at least the smallest frame long; one frame begun in an
+  // earlier call and one more for rounding may also complete.
+  const uint64_t frames = input / stream.geometry.smallestFrame + 2;
+  const uint64_t bytes = frames * stream.geometry.samplesPerFrame * stream.target.nBlockAlign;
+  if (bytes > UINT32_MAX) return kCodecNotPossible;
+  *output = static_cast<uint32_t>(bytes);
+  return kCodecOk;
+}
+
+int32_t ConvertMp3Stream(CodecDriverStream& stream, CodecStreamHeader& header, uint32_t flags) {
+  header.cbSrcLengthUsed = 0;
+  header.cbDstLengthUsed = 0;
+  if (stream.broken) return kCodecError;
+  uint32_t consumed = header.cbSrcLength;
+  if (flags & kConvertBlockAlign) consumed -= consumed % stream.source.nBlockAlign;
+  if (consumed > 0 && mpg123_feed(stream.decoder.get(), header.pbSrc, consumed) != MPG123_OK) {
+    return Fail(stream, mpg123_strerror(stream.decoder.get()));
+  }
+  header.cbSrcLengthUsed = consumed;
+
+  // Whole sample frames only, so that a sample never straddles two calls.
+  const uint32_t blockAlign = stream.target.nBlockAlign;
+  const size_t room = header.cbDstLength / blockAlign * blockAlign;
+  size_t got = 0;
+  int32_t result = kCodecOk;
+  if (stream.target.wBitsPerSample == 16) {
+    result = ReadDecoded(stream, header.pbDst, room, &got);
+    header.cbDstLengthUsed = static_cast<uint32_t>(got);
+  } else {
+    stream.scratch.resize(room * 2);
+    result = ReadDecoded(stream, stream.scratch.data(), stream.scratch.size(), &got);
+    const size_t samples = got / 2;
+    for (size_t i = 0; i < samples; ++i) {
+      int16_t sample;
+      std::memcpy(&sample, stream.scratch.data() + 2 * i, 2);
+      header.pbDst[i] = static_cast<uint8_t>((sample >> 8) + 128);
+    }
+    header.cbDstLengthUsed = static_cast<uint32_t>(samples);
+  }
+  return result;
+}
