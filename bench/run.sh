@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Benchmarks unpak on about 20 minutes of real music: wall time against mpg123
+# decoding the same MP3 files, and peak memory not counting the mapped archive.
+#
+# Usage: bench/run.sh [BUILD_DIR]      (default: build-bench in the source tree)
+# REPS=N sets the number of timed repetitions (default 5; the median counts).
+set -euo pipefail
+export LC_ALL=C
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BENCH=$ROOT/bench
+BUILD=$(realpath -m "${1:-$ROOT/build-bench}")
+WORK=$BENCH/work
+REPS=${REPS:-5}
+
+MUSIC_PACKAGE=planetblupi-music-ogg
+MUSIC_DIR=/usr/share/planetblupi/music
+CLIP_SECONDS=120          # from each of the package's 10 tracks
+CORPUS_RECIPE="first ${CLIP_SECONDS}s, 44100 Hz stereo, lame -t --cbr -b 128"
+LAME_DELAY=1105           # the codec delay that pak_from_mp3 records
+SPEED_TARGET=1.10         # unpak wall time at most this times mpg123's
+MEMORY_TARGET_MIB=32      # peak Rss outside the archive mapping below this
+
+log() { printf '%s\n' "$*" >&2; }
+
+build() {
+  local type_option=()
+  [[ -f $BUILD/CMakeCache.txt ]] || type_option=(-DCMAKE_BUILD_TYPE=Release)
+  cmake -S "$ROOT" -B "$BUILD" "${type_option[@]}" >/dev/null
+  local build_type
+  build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
+  case $build_type in
+    Release | RelWithDebInfo) ;;
+    *) log "warning: $BUILD is a '$build_type' build; timings need Release or RelWithDebInfo" ;;
+  esac
+  log "building unpak ($build_type) in $BUILD"
+  cmake --build "$BUILD" -j"$(nproc)" --target unpak unpak_codec pak_from_mp3 >/dev/null
+}
+
+install_music() {
+  [[ -d $MUSIC_DIR ]] && return
+  if [[ $(id -u) -ne 0 ]]; then
+    log "the music corpus needs Debian's $MUSIC_PACKAGE: sudo apt-get install $MUSIC_PACKAGE"
+    exit 2
+  fi
+  log "installing $MUSIC_PACKAGE"
+  apt-get install -y -q "$MUSIC_PACKAGE" >/dev/null ||
+    { apt-get update -q >/dev/null && apt-get install -y -q "$MUSIC_PACKAGE" >/dev/null; }
+}
+
+# One MP3 per track in $WORK/mp3, kept between runs while the recipe is the same.
+prepare_corpus() {
+  install_music
+  mkdir -p "$WORK/mp3"
+  if [[ $(cat "$WORK/mp3/recipe" 2>/dev/null) != "$CORPUS_RECIPE" ]]; then
+    rm -f "$WORK"/mp3/*.mp3
+    printf '%s\n' "$CORPUS_RECIPE" >"$WORK/mp3/recipe"
+  fi
+  local ogg name
+  for ogg in "$MUSIC_DIR"/*.ogg; do
+    name=$(basename "$ogg" .ogg)
+    [[ -s $WORK/mp3/$name.mp3 ]] && continue
+    log "encoding $name"
+    ffmpeg -v error -nostdin -y -i "$ogg" -t "$CLIP_SECONDS" -ar 44100 -ac 2 \
+      -c:a pcm_s16le "$WORK/clip.wav"
+    lame --quiet -t --cbr -b 128 "$WORK/clip.wav" "$WORK/mp3/$name.tmp"
+    mv "$WORK/mp3/$name.tmp" "$WORK/mp3/$name.mp3"
+  done
+  rm -f "$WORK/clip.wav"
+  MP3S=("$WORK"/mp3/*.mp3)
+  "$BUILD/bin/pak_from_mp3" "$WORK/music.pak" "${MP3S[@]}"
+}
+
+# Wall time of one command in seconds; prints nothing if the command fails.
+seconds() {
+  local start=$EPOCHREALTIME
+  "$@" >/dev/null </dev/null || return
+  awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f\n", b - a }'
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+fresh_dir() { rm -rf "$1" && mkdir -p "$1"; }
+
+run_unpak() { (cd "$WORK/out-unpak" && "$BUILD/bin/unpak" "$WORK/music.pak"); }
+
+run_mpg123() {
+  local mp3
+  for mp3 in "${MP3S[@]}"; do
+    mpg123 -q --no-gapless -w "$WORK/out-mpg123/$(basename "$mp3" .mp3).wav" "$mp3"
+  done
+}
+
+# Times both decoders, alternating so that drift affects both alike.
+time_decoders() {
+  cat "$WORK/music.pak" "${MP3S[@]}" "$BUILD/bin/unpak" "$(command -v mpg123)" >/dev/null
+  local unpak_times=() mpg123_times=() rep time
+  for ((rep = 0; rep <= REPS; rep++)); do  # pass 0 warms up and is not counted
+    fresh_dir "$WORK/out-unpak"
+    fresh_dir "$WORK/out-mpg123"
+    time=$(seconds run_unpak) || { log "unpak failed (exit status $?)"; return 1; }
+    unpak_times+=("$time")
+    time=$(seconds run_mpg123) || { log "mpg123 failed (exit status $?)"; return 1; }
+    mpg123_times+=("$time")
+  done
+  UNPAK_SECONDS=$(median "${unpak_times[@]:1}")
+  MPG123_SECONDS=$(median "${mpg123_times[@]:1}")
+}
+
+report() {  # name, passed (0/1), text
+  local verdict=FAIL
+  (($2)) && verdict=PASS
+  printf '%-8s %s  %s\n' "$1" "$verdict" "$3"
+  (($2)) || FAILED=1
+}
+
+main() {
+  build
+  prepare_corpus
+  local minutes
+  minutes=$(awk -v n=${#MP3S[@]} -v s=$CLIP_SECONDS 'BEGIN { printf "%.1f", n * s / 60 }')
+  log "corpus: ${#MP3S[@]} files, about $minutes min, music.pak $(du -h "$WORK/music.pak" | cut -f1)"
+
+  FAILED=0
+  local timed=0
+  log "timing $REPS repetitions"
+  if time_decoders; then timed=1; fi
+
+  if ((timed)); then
+    local ratio ok
+    ratio=$(awk -v a="$UNPAK_SECONDS" -v b="$MPG123_SECONDS" 'BEGIN { printf "%.3f", a / b }')
+    ok=$(awk -v r="$ratio" -v t="$SPEED_TARGET" 'BEGIN { print (r <= t) }')
+    report speed "$ok" "unpak ${UNPAK_SECONDS}s, mpg123 ${MPG123_SECONDS}s, ratio $ratio (target <= $SPEED_TARGET)"
+    local outputs_ok=1
+    python3 "$BENCH/check_outputs.py" "$WORK/out-unpak" "$WORK/out-mpg123" "$LAME_DELAY" >&2 ||
+      outputs_ok=0
+    report outputs "$outputs_ok" "unpak's WAV files against mpg123's decoding"
+  else
+    report speed 0 "no timing: a decoder failed"
+  fi
+
+  fresh_dir "$WORK/out-unpak"
+  local peaks peak archive_rss ok status=0
+  peaks=$(cd "$WORK/out-unpak" &&
+    python3 "$BENCH/peak_rss.py" "$WORK/music.pak" "$BUILD/bin/unpak" "$WORK/music.pak") || status=$?
+  read -r peak archive_rss <<<"$peaks"
+  ok=$(awk -v p="$peak" -v t="$MEMORY_TARGET_MIB" -v s="$status" 'BEGIN { print (s == 0 && p < t) }')
+  report memory "$ok" "unpak peak ${peak} MiB without the archive mapping (up to ${archive_rss} MiB), exit status $status (target < $MEMORY_TARGET_MIB MiB)"
+
+  rm -rf "$WORK/out-unpak" "$WORK/out-mpg123"
+  return "$FAILED"
+}
+
+main
