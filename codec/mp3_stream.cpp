@@ -9,8 +9,8 @@ namespace {
 
 // A decoder for `target`: the frames' own delay is kept (no gapless
 // trimming), an Info/Xing frame decodes as a silent frame, each frame comes
-// out as soon as it is complete, and channels are mixed or duplicated to the
-// target's count.
+// out as soon as it is complete, junk between frames is skipped however long
+// it is, and channels are mixed or duplicated to the target's count.
 Mpg123Ptr OpenDecoder(const WaveFormat& target, std::string* reason) {
   int error = MPG123_OK;
   Mpg123Ptr decoder(mpg123_new(nullptr, &error));
@@ -27,6 +27,7 @@ Mpg123Ptr OpenDecoder(const WaveFormat& target, std::string* reason) {
   flags |= MPG123_IGNORE_INFOFRAME | MPG123_NO_READAHEAD | MPG123_QUIET |
            (mono ? MPG123_MONO_MIX : MPG123_FORCE_STEREO);
   if (error != MPG123_OK || mpg123_param(handle, MPG123_FLAGS, flags, 0) != MPG123_OK ||
+      mpg123_param(handle, MPG123_RESYNC_LIMIT, -1, 0) != MPG123_OK ||
       mpg123_format_none(handle) != MPG123_OK ||
       mpg123_format(handle, target.nSamplesPerSec, mono ? MPG123_MONO : MPG123_STEREO,
                     MPG123_ENC_SIGNED_16) != MPG123_OK ||
@@ -42,8 +43,9 @@ int32_t Fail(CodecDriverStream& stream, std::string text) {
   return kCodecError;
 }
 
-// On a format change: the frames must still be Layer III at the source's
-// rate, decoded at that rate (mpg123 would otherwise quietly resample).
+// On a format change: the frames must be at the source's rate. mpg123 would
+// otherwise resample them quietly, so a stream whose format misstates its
+// rate is not decoded any further.
 int32_t CheckNewFormat(CodecDriverStream& stream) {
   mpg123_frameinfo info{};
   long rate = 0;
@@ -53,18 +55,12 @@ int32_t CheckNewFormat(CodecDriverStream& stream) {
       mpg123_getformat(stream.decoder.get(), &rate, &channels, &encoding) != MPG123_OK) {
     return Fail(stream, mpg123_strerror(stream.decoder.get()));
   }
-  char text[160];
-  if (info.layer != 3) {
-    std::snprintf(text, sizeof text, "the stream holds MPEG layer %d frames, not Layer III",
-                  info.layer);
-  } else if (info.rate != static_cast<long>(stream.source.nSamplesPerSec) ||
-             rate != info.rate) {
-    std::snprintf(text, sizeof text,
-                  "the stream's frames are at %ld Hz but its format says %u Hz", info.rate,
-                  stream.source.nSamplesPerSec);
-  } else {
+  if (info.rate == static_cast<long>(stream.source.nSamplesPerSec) && rate == info.rate) {
     return kCodecOk;
   }
+  char text[160];
+  std::snprintf(text, sizeof text, "the stream's frames are at %ld Hz but its format says %u Hz",
+                info.rate, stream.source.nSamplesPerSec);
   stream.broken = true;
   return Fail(stream, text);
 }

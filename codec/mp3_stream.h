@@ -25,7 +25,7 @@ struct CodecDriverStream {
   MpegFrameGeometry geometry;
   std::vector<uint8_t> scratch;  // s16 audio on its way to an 8-bit target
   std::string lastError;
-  bool broken = false;  // the stream left the source's format; nothing more is decoded
+  bool broken = false;  // the frames' rate differs from the format's: nothing more is decoded
 };
 
 // Checks both formats and sets up the decoder. kCodecOk with a new stream, or
