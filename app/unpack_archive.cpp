@@ -9,19 +9,27 @@
 
 namespace {
 
+void ReportEntryFailure(uint32_t index, const char* path, const std::string& reason) {
+  if (path != nullptr) {
+    ConsoleError("entry %u (%s): %s", index, path, reason.c_str());
+  } else {
+    ConsoleError("entry %u: %s", index, reason.c_str());
+  }
+}
+
 // Unpacks the entry at `index`; false, after saying why, when it failed.
 bool UnpackIndexedEntry(const MappedFile& archive, const PakHeader& header, uint32_t index) {
   const PakEntry entry = ReadPakEntry(archive.data, header, index);
   EntryView view;
   std::string reason;
   if (!ResolvePakEntry(archive.data, archive.size, header, entry, &view, &reason)) {
-    ConsoleError("entry %u: %s; skipped", index, reason.c_str());
+    ReportEntryFailure(index, view.path, reason);
     return false;
   }
   ConsolePrint("Decompressing %s : ", view.path);
   const bool ok = UnpackEntry(view.path, view.targetFormat, view.payload, view.payloadSize, &reason);
   ConsolePrint("\n");
-  if (!ok) ConsoleError("entry %u (%s): %s", index, view.path, reason.c_str());
+  if (!ok) ReportEntryFailure(index, view.path, reason);
   return ok;
 }
 

@@ -66,6 +66,7 @@ bool ResolvePakEntry(const uint8_t* archive, size_t archiveSize, const PakHeader
               " is not terminated inside the file";
     return false;
   }
+  view->path = name;
   if (!FitsInside(entry.dataOffset, entry.dataSize, archiveSize)) {
     *reason = "payload (" + std::to_string(entry.dataSize) + " bytes at offset " +
               std::to_string(entry.dataOffset) + ") runs past the end of the file (" +
@@ -78,8 +79,6 @@ bool ResolvePakEntry(const uint8_t* archive, size_t archiveSize, const PakHeader
               " does not fit the 22-byte field";
     return false;
   }
-  view->path = name;
-  // Points into the caller's record, which must outlive the view.
   view->targetFormat = entry.targetFormat;
   view->payload = archive + entry.dataOffset;
   view->payloadSize = entry.dataSize;

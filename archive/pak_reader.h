@@ -26,6 +26,8 @@ PakEntry ReadPakEntry(const uint8_t* archive, const PakHeader& header, uint32_t 
 
 // False, with the reason, when the entry's name is not NUL-terminated inside
 // the archive, its payload lies outside it, or its targetFormat's cbSize is
-// more than the record holds.
+// more than the record holds. view->path is set as soon as the name is known
+// to be sound, so a failure can still name the entry. view->targetFormat
+// points into `entry`, which must outlive the view.
 bool ResolvePakEntry(const uint8_t* archive, size_t archiveSize, const PakHeader& header,
                      const PakEntry& entry, EntryView* view, std::string* reason);

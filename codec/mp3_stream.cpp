@@ -84,6 +84,31 @@ int32_t ReadDecoded(CodecDriverStream& stream, uint8_t* out, size_t size, size_t
   return kCodecOk;
 }
 
+// A free-format stream's frame length is only known from where the next
+// frame's header stands, so such a stream cannot be decoded without reading
+// ahead. The first Layer III header in the input tells which kind it is.
+int32_t AllowReadAheadForFreeFormat(CodecDriverStream& stream, const uint8_t* input,
+                                    uint32_t size) {
+  for (uint32_t i = 0; i + 4 <= size; ++i) {
+    const bool layer3 = input[i] == 0xFF && (input[i + 1] & 0xE6) == 0xE2;
+    const uint8_t bitrateIndex = input[i + 2] >> 4;
+    const bool validRate = ((input[i + 2] >> 2) & 3) != 3 && bitrateIndex != 15;
+    if (!layer3 || !validRate) continue;
+    stream.firstHeaderSeen = true;
+    if (bitrateIndex != 0) return kCodecOk;
+    long flags = 0;
+    double unused = 0;
+    mpg123_handle* handle = stream.decoder.get();
+    if (mpg123_getparam(handle, MPG123_FLAGS, &flags, &unused) != MPG123_OK ||
+        mpg123_param(handle, MPG123_FLAGS, flags & ~static_cast<long>(MPG123_NO_READAHEAD), 0) !=
+            MPG123_OK) {
+      return Fail(stream, mpg123_strerror(handle));
+    }
+    return kCodecOk;
+  }
+  return kCodecOk;
+}
+
 }  // namespace
 
 int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t* target,
@@ -120,6 +145,10 @@ int32_t ConvertMp3Stream(CodecDriverStream& stream, CodecStreamHeader& header, u
   if (stream.broken) return kCodecError;
   uint32_t consumed = header.cbSrcLength;
   if (flags & kConvertBlockAlign) consumed -= consumed % stream.source.nBlockAlign;
+  if (!stream.firstHeaderSeen &&
+      AllowReadAheadForFreeFormat(stream, header.pbSrc, consumed) != kCodecOk) {
+    return kCodecError;
+  }
   if (consumed > 0 && mpg123_feed(stream.decoder.get(), header.pbSrc, consumed) != MPG123_OK) {
     return Fail(stream, mpg123_strerror(stream.decoder.get()));
   }

@@ -26,6 +26,7 @@ struct CodecDriverStream {
   std::vector<uint8_t> scratch;  // s16 audio on its way to an 8-bit target
   std::string lastError;
   bool broken = false;  // the frames' rate differs from the format's: nothing more is decoded
+  bool firstHeaderSeen = false;
 };
 
 // Checks both formats and sets up the decoder. kCodecOk with a new stream, or
