@@ -38,7 +38,7 @@ Mpg123Ptr OpenDecoder(const WaveFormat& target, std::string* reason) {
   return decoder;
 }
 
-int32_t Fail(CodecDriverStream& stream, std::string text) {
+int32_t Fail(Mp3DecodeStream& stream, std::string text) {
   stream.lastError = std::move(text);
   return kCodecError;
 }
@@ -46,7 +46,7 @@ int32_t Fail(CodecDriverStream& stream, std::string text) {
 // On a format change: the frames must be at the source's rate. mpg123 would
 // otherwise resample them quietly, so a stream whose format misstates its
 // rate is not decoded any further.
-int32_t CheckNewFormat(CodecDriverStream& stream) {
+int32_t CheckNewFormat(Mp3DecodeStream& stream) {
   mpg123_frameinfo info{};
   long rate = 0;
   int channels = 0;
@@ -67,7 +67,7 @@ int32_t CheckNewFormat(CodecDriverStream& stream) {
 
 // Reads decoded s16 audio into `out` until the decoder wants more input or
 // `out` is full; `got` counts the bytes read.
-int32_t ReadDecoded(CodecDriverStream& stream, uint8_t* out, size_t size, size_t* got) {
+int32_t ReadDecoded(Mp3DecodeStream& stream, uint8_t* out, size_t size, size_t* got) {
   *got = 0;
   while (*got < size) {
     size_t done = 0;
@@ -87,7 +87,7 @@ int32_t ReadDecoded(CodecDriverStream& stream, uint8_t* out, size_t size, size_t
 // A free-format stream's frame length is only known from where the next
 // frame's header stands, so such a stream cannot be decoded without reading
 // ahead. The first Layer III header in the input tells which kind it is.
-int32_t AllowReadAheadForFreeFormat(CodecDriverStream& stream, const uint8_t* input,
+int32_t AllowReadAheadForFreeFormat(Mp3DecodeStream& stream, const uint8_t* input,
                                     uint32_t size) {
   for (uint32_t i = 0; i + 4 <= size; ++i) {
     const bool layer3 = input[i] == 0xFF && (input[i + 1] & 0xE6) == 0xE2;
@@ -112,9 +112,9 @@ int32_t AllowReadAheadForFreeFormat(CodecDriverStream& stream, const uint8_t* in
 }  // namespace
 
 int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t* target,
-                      uint32_t targetSize, std::unique_ptr<CodecDriverStream>* stream,
+                      uint32_t targetSize, std::unique_ptr<Mp3DecodeStream>* stream,
                       std::string* reason) {
-  auto opened = std::make_unique<CodecDriverStream>();
+  auto opened = std::make_unique<Mp3DecodeStream>();
   int32_t result = CheckMp3Source(source, sourceSize, &opened->source, reason);
   if (result == kCodecOk) {
     result = CheckPcmTarget(target, targetSize, opened->source, &opened->target, reason);
@@ -127,7 +127,7 @@ int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t*
   return kCodecOk;
 }
 
-int32_t Mp3StreamSize(const CodecDriverStream& stream, uint32_t input, uint32_t* output,
+int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* output,
                       uint32_t flags) {
   if (flags != kStreamSizeSource) return kCodecNotPossible;
   // Every frame is at least the smallest frame long; one frame begun in an
@@ -139,7 +139,7 @@ int32_t Mp3StreamSize(const CodecDriverStream& stream, uint32_t input, uint32_t*
   return kCodecOk;
 }
 
-int32_t ConvertMp3Stream(CodecDriverStream& stream, CodecStreamHeader& header, uint32_t flags) {
+int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uint32_t flags) {
   header.cbSrcLengthUsed = 0;
   header.cbDstLengthUsed = 0;
   if (stream.broken) return kCodecError;

@@ -18,7 +18,7 @@ struct Mpg123Deleter {
 };
 using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
 
-struct CodecDriverStream {
+struct Mp3DecodeStream {
   Mpg123Ptr decoder;
   WaveFormat source;
   WaveFormat target;
@@ -32,12 +32,12 @@ struct CodecDriverStream {
 // Checks both formats and sets up the decoder. kCodecOk with a new stream, or
 // kCodecNotPossible / kCodecError with a reason.
 int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t* target,
-                      uint32_t targetSize, std::unique_ptr<CodecDriverStream>* stream,
+                      uint32_t targetSize, std::unique_ptr<Mp3DecodeStream>* stream,
                       std::string* reason);
 
 // Most PCM bytes that `input` source bytes yield in one conversion.
-int32_t Mp3StreamSize(const CodecDriverStream& stream, uint32_t input, uint32_t* output,
+int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* output,
                       uint32_t flags);
 
 // Feeds the request's source bytes and writes as much PCM as is ready.
-int32_t ConvertMp3Stream(CodecDriverStream& stream, CodecStreamHeader& header, uint32_t flags);
+int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uint32_t flags);

@@ -1,15 +1,15 @@
 #pragma once
 
-// The interface between the codec service and a codec driver. A driver is a
+// The interface between the codec service and codec drivers. A driver is a
 // table of C functions; the codec module exports an entry function that
-// returns its table, so the same table can also be registered in-process.
+// returns its tables one by one, so tables can also be registered in-process.
 
 #include <stdint.h>
 
 extern "C" {
 
 // Version of this table layout; the service refuses drivers of another one.
-#define UNPAK_CODEC_DRIVER_ABI 1
+#define UNPAK_CODEC_DRIVER_ABI 2
 // Name of the entry function that a codec module exports.
 #define UNPAK_CODEC_DRIVER_ENTRY "DriverProc"
 
@@ -29,6 +29,7 @@ enum : uint32_t {
 // Conversion flags.
 enum : uint32_t {
   kConvertBlockAlign = 4,  // convert whole source blocks only
+  kConvertEnd = 0x20,      // the source has ended: also put out what is held back
 };
 
 // One conversion request: read from pbSrc (up to cbSrcLength), write to pbDst
@@ -68,5 +69,6 @@ struct CodecDriver {
   void (*closeStream)(CodecDriverStream* stream);
 };
 
-typedef const CodecDriver* (*CodecDriverEntry)(void);
+// The driver at `index`, counting from 0; null after the last.
+typedef const CodecDriver* (*CodecDriverEntry)(uint32_t index);
 }

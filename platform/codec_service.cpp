@@ -47,11 +47,15 @@ void CodecStreamCloser::operator()(CodecStream* stream) const {
 }
 
 bool CodecDriverAdd(CodecDriverEntry entry) {
-  const CodecDriver* driver = entry ? entry() : nullptr;
-  if (!driver || driver->abiVersion != UNPAK_CODEC_DRIVER_ABI || !IsComplete(*driver)) {
-    return false;
+  std::vector<const CodecDriver*> added;
+  for (uint32_t index = 0; entry != nullptr; ++index) {
+    const CodecDriver* driver = entry(index);
+    if (driver == nullptr) break;
+    if (driver->abiVersion != UNPAK_CODEC_DRIVER_ABI || !IsComplete(*driver)) return false;
+    added.push_back(driver);
   }
-  Drivers().push_back(driver);
+  if (added.empty()) return false;
+  Drivers().insert(Drivers().end(), added.begin(), added.end());
   return true;
 }
 

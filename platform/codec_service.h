@@ -10,8 +10,10 @@
 
 #include "platform/codec_driver.h"
 
-// Registers a driver; later suggestions and stream opens may use it.
-// Returns false when the entry gives no table or one of another version.
+// Registers every driver that the entry gives; later suggestions and stream
+// opens may use them, in that order. Returns false, registering none, when
+// the entry gives no table, or one of another version or with a function
+// missing.
 bool CodecDriverAdd(CodecDriverEntry entry);
 
 // Completes `suggested` (at least 18 bytes, wFormatTag preset) with a format

@@ -54,7 +54,7 @@ void Close(CodecDriverStream*) {}
 
 const CodecDriver kScriptedDriver = {UNPAK_CODEC_DRIVER_ABI, "scripted", Suggest, Open, Size,
                                      Convert, LastError, Close};
-const CodecDriver* ScriptedEntry() { return &kScriptedDriver; }
+const CodecDriver* ScriptedEntry(uint32_t index) { return index == 0 ? &kScriptedDriver : nullptr; }
 
 struct Result {
   bool ok = false;

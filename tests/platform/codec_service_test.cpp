@@ -110,12 +110,12 @@ const CodecDriver kOldAbi = {UNPAK_CODEC_DRIVER_ABI + 1, "old", NoSuggestion, Re
 const CodecDriver kIncomplete = {UNPAK_CODEC_DRIVER_ABI, "incomplete", NoSuggestion, nullptr,
                                  NoSize, RefuserConvert, FakeError, CloseFake};
 
-const CodecDriver* RefuserEntry() { return &kRefuser; }
-const CodecDriver* CopierEntry() { return &kCopier; }
-const CodecDriver* FaultyEntry() { return &kFaulty; }
-const CodecDriver* OldAbiEntry() { return &kOldAbi; }
-const CodecDriver* IncompleteEntry() { return &kIncomplete; }
-const CodecDriver* NullEntry() { return nullptr; }
+const CodecDriver* RefuserEntry(uint32_t index) { return index == 0 ? &kRefuser : nullptr; }
+const CodecDriver* CopierEntry(uint32_t index) { return index == 0 ? &kCopier : nullptr; }
+const CodecDriver* FaultyEntry(uint32_t index) { return index == 0 ? &kFaulty : nullptr; }
+const CodecDriver* OldAbiEntry(uint32_t index) { return index == 0 ? &kOldAbi : nullptr; }
+const CodecDriver* IncompleteEntry(uint32_t index) { return index == 0 ? &kIncomplete : nullptr; }
+const CodecDriver* NullEntry(uint32_t) { return nullptr; }
 
 void RegisterFakes() {
   static const bool registered = CodecDriverAdd(RefuserEntry) && CodecDriverAdd(CopierEntry) &&
