@@ -6,8 +6,12 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config   # compiler and build
   libmpg123-dev                      # MP3 decoding, inside the codec module
+  libsoxr-dev                        # sample-rate conversion, inside the codec module
+  libgsm1-dev                        # GSM 6.10 encoding, inside the codec module
   libmp3lame-dev                     # MP3 encoding, for example and test archives only
   googletest                         # the test framework
+  sox ffmpeg                         # independent decoders that the tests check our outputs with
+  clang libclang-rt-14-dev           # fuzzing, and the sanitizer build of the tests
 )
 
 missing=()

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/free_space.h"
+#include "app/output_path.h"
 #include "archive/pak_reader.h"
 #include "convert/unpack_entry.h"
 #include "platform/console.h"
@@ -18,11 +20,13 @@ void ReportEntryFailure(uint32_t index, const char* path, const std::string& rea
 }
 
 // Unpacks the entry at `index`; false, after saying why, when it failed.
-bool UnpackIndexedEntry(const MappedFile& archive, const PakHeader& header, uint32_t index) {
-  const PakEntry entry = ReadPakEntry(archive.data, header, index);
+bool UnpackIndexedEntry(const uint8_t* archive, size_t size, const PakHeader& header,
+                        uint32_t index) {
+  const PakEntry entry = ReadPakEntry(archive, header, index);
   EntryView view;
   std::string reason;
-  if (!ResolvePakEntry(archive.data, archive.size, header, entry, &view, &reason)) {
+  if (!ResolvePakEntry(archive, size, header, entry, &view, &reason) ||
+      !CheckOutputPath(view.path, &reason)) {
     ReportEntryFailure(index, view.path, reason);
     return false;
   }
@@ -38,14 +42,24 @@ bool UnpackIndexedEntry(const MappedFile& archive, const PakHeader& header, uint
 int UnpackArchive(const char* archivePath) {
   std::string reason;
   MappedFilePtr archive = MapFileReadOnly(archivePath, &reason);
-  PakHeader header;
-  if (!archive || !ReadPakHeader(archive->data, archive->size, &header, &reason)) {
+  if (!archive) {
     ConsoleError("%s: %s", archivePath, reason.c_str());
     return -1;
   }
+  return UnpackArchiveBytes(archive->data, archive->size, archivePath);
+}
+
+int UnpackArchiveBytes(const uint8_t* archive, size_t size, const char* name) {
+  std::string reason;
+  PakHeader header;
+  if (!ReadPakHeader(archive, size, &header, &reason)) {
+    ConsoleError("%s: %s", name, reason.c_str());
+    return -1;
+  }
+  if (!CheckFreeSpace(header.totalUnpackedSize)) return -1;
   uint32_t failures = 0;
   for (uint32_t index = 0; index < header.entryCount; ++index) {
-    if (!UnpackIndexedEntry(*archive, header, index)) ++failures;
+    if (!UnpackIndexedEntry(archive, size, header, index)) ++failures;
   }
   if (failures > 0) {
     ConsoleError("%u of %u entries failed", failures, header.entryCount);

@@ -1,0 +1,3 @@
+#include "app/output_path.h"
+
+bool CheckOutputPath(const std::string&, std::string*) { return true; }
