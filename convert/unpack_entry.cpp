@@ -9,9 +9,12 @@
 
 #include "app/directories.h"
 #include "convert/decode_stream.h"
+#include "convert/encode_stream.h"
 #include "convert/source_format.h"
 #include "platform/byte_order.h"
+#include "platform/codec_service.h"
 #include "platform/output_file.h"
+#include "platform/scratch_file.h"
 #include "platform/wave_format.h"
 
 namespace {
@@ -78,6 +81,49 @@ void CopyBytes(ChunkFile& source, int64_t from, int64_t count, ChunkFile& output
   }
 }
 
+// The PCM format the source decodes to, checked against the encoder before
+// any work is done.
+bool ChooseIntermediateFormat(std::span<const uint8_t> sourceFormat,
+                              std::span<const uint8_t> target, FormatBlock* intermediate,
+                              std::string* reason) {
+  intermediate->assign(kWaveFormatSize, 0);
+  StoreLe16(intermediate->data(), kWaveFormatPcm);
+  if (!CodecFormatSuggest(sourceFormat, *intermediate)) {
+    *reason = "no codec decodes the source format to PCM";
+    return false;
+  }
+  return CodecStreamOpen(*intermediate, target, reason) != nullptr;
+}
+
+// Decodes to raw PCM in a scratch file of the current directory (on the
+// file system whose free space was checked), then encodes that into the
+// output's "data" chunk.
+bool DecodeAndEncode(ChunkFile& source, const PayloadLayout& layout,
+                     std::span<const uint8_t> sourceFormat, std::span<const uint8_t> intermediate,
+                     std::span<const uint8_t> target, ChunkFile& output, std::string* reason) {
+  const int fd = CreateScratchFile(".", reason);
+  if (fd < 0) return false;
+  ChunkFilePtr scratch = OpenChunkFileOnDisk(fd);
+  if (!scratch) {
+    *reason = "cannot use the temporary file";
+    return false;
+  }
+  if (!DecodeStream(*scratch, intermediate, sourceFormat, source, layout.compressedSize,
+                    layout.decodedLength, reason)) {
+    return false;
+  }
+  if (!ChunkFlush(*scratch) || ChunkSeek(*scratch, 0, SEEK_SET) != 0) {
+    *reason = "writing the temporary file failed (disk full or I/O error)";
+    return false;
+  }
+  if (!EncodeStream(*scratch, output, intermediate, target, reason)) return false;
+  if (!ChunkFileClose(std::move(scratch))) {
+    *reason = "reading the temporary file failed";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uint8_t* payload,
@@ -89,10 +135,11 @@ bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uin
   if (!FindPayloadLayout(*source, &layout, reason)) return false;
 
   const WaveFormat target = ReadWaveFormat(targetFormat);
-  if (target.wFormatTag != kWaveFormatPcm) {
-    char tag[8];
-    std::snprintf(tag, sizeof tag, "0x%04x", target.wFormatTag);
-    *reason = std::string("target format tag ") + tag + " is not supported";
+  const std::span<const uint8_t> targetBlock(targetFormat, kWaveFormatSize + target.cbSize);
+  const bool pcmTarget = target.wFormatTag == kWaveFormatPcm;
+  // Other targets are decoded to this PCM format first, then encoded.
+  FormatBlock intermediate;
+  if (!pcmTarget && !ChooseIntermediateFormat(*sourceFormat, targetBlock, &intermediate, reason)) {
     return false;
   }
 
@@ -124,9 +171,14 @@ bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uin
   ChunkInfo data;
   data.ckid = MakeFourCC("data");
   ChunkCreate(*output, data, 0);
-  const std::span<const uint8_t> targetBlock(targetFormat, kWaveFormatSize + target.cbSize);
-  if (!DecodeStream(*output, targetBlock, *sourceFormat, *source, layout.compressedSize,
-                    layout.decodedLength, reason)) {
+  if (pcmTarget) {
+    if (!DecodeStream(*output, targetBlock, *sourceFormat, *source, layout.compressedSize,
+                      layout.decodedLength, reason)) {
+      return false;
+    }
+    ChunkFlush(*output);
+  } else if (!DecodeAndEncode(*source, layout, *sourceFormat, intermediate, targetBlock, *output,
+                              reason)) {
     return false;
   }
   ChunkAscend(*output, data);

@@ -69,11 +69,12 @@ class DecodeStreamTest : public testing::Test {
   // Runs the loop over `compressed` with nBlockSize 10 (passes of 320 bytes).
   Result Decode(const std::vector<Step>& steps, const std::vector<uint8_t>& compressed,
                 uint16_t channels, uint16_t bits, uint16_t codecDelay, uint32_t decodedLength,
-                FormatBlock sourceFormat = MakeMpegLayer3Format(2, 44100, 128000, 10, 0)) {
+                FormatBlock sourceFormat = MakeMpegLayer3Format(2, 44100, 128000, 10, 0),
+                uint32_t targetRate = 44100) {
     script = Script{};
     script.steps = steps;
     if (sourceFormat.size() >= 30) sourceFormat[28] = static_cast<uint8_t>(codecDelay);
-    const FormatBlock target = MakePcmFormat(channels, 44100, bits);
+    const FormatBlock target = MakePcmFormat(channels, targetRate, bits);
     char path[] = "/tmp/decode_stream_test-XXXXXX";
     const int fd = mkstemp(path);
     unlink(path);
@@ -120,6 +121,12 @@ TEST_F(DecodeStreamTest, CutsTheDelayFromTheFirstAudioAndCapsTheLength) {
   ASSERT_EQ(r.output.size(), 480u);
   EXPECT_EQ(r.output[0], 20);
   EXPECT_EQ(r.marks, "#");
+
+  // Output at half the source's rate: the delay is 50 frames there.
+  r = Decode({{-1, 1000}}, Counting(320), 1, 16, 100, 100000,
+             MakeMpegLayer3Format(1, 44100, 128000, 10, 0), 22050);
+  ASSERT_EQ(r.output.size(), 900u);
+  EXPECT_EQ(r.output[0], 100);
 }
 
 TEST_F(DecodeStreamTest, StopsAtTheCap) {
@@ -147,16 +154,26 @@ TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
   // The codec takes 300 of 320 bytes, then 200 of 340, then everything.
   Result r = Decode({{300, 10}, {200, 10}, {-1, 10}}, compressed, 1, 16, 0, 100000);
   ASSERT_TRUE(r.ok);
-  ASSERT_EQ(script.presented.size(), 3u);
+  ASSERT_EQ(script.presented.size(), 4u);
   EXPECT_EQ(script.presented[0], std::vector<uint8_t>(compressed.begin(), compressed.begin() + 320));
   // 20 carried bytes, then no more new bytes than the buffer has room for.
   EXPECT_EQ(script.presented[1], std::vector<uint8_t>(compressed.begin() + 300, compressed.begin() + 620));
   EXPECT_EQ(script.presented[2], std::vector<uint8_t>(compressed.begin() + 500, compressed.begin() + 700));
   EXPECT_EQ(r.marks, "###");
+  // Then the source has ended: one last call with nothing left to present.
+  EXPECT_TRUE(script.presented[3].empty());
+  EXPECT_EQ(script.flags[3], kConvertEnd);
+
+  // Bytes the codec left at the end, and what it held back, still come out.
+  r = Decode({{270, 10}, {-1, 30}}, Counting(320), 1, 16, 0, 100000);
+  ASSERT_EQ(script.presented.size(), 3u);
+  EXPECT_EQ(script.presented[1], std::vector<uint8_t>(compressed.begin() + 270, compressed.begin() + 320));
+  EXPECT_EQ(r.output.size(), 40u);
+  EXPECT_EQ(r.marks, "##");
 
   // A pass without output still keeps what the codec did not take.
   r = Decode({{100, 0}, {-1, 10}}, Counting(400), 1, 16, 0, 100000);
-  ASSERT_EQ(script.presented.size(), 2u);
+  ASSERT_EQ(script.presented.size(), 3u);
   EXPECT_EQ(script.presented[1].size(), 300u);
   EXPECT_EQ(script.presented[1][0], Counting(400)[100]);
 }
@@ -164,14 +181,15 @@ TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
 TEST_F(DecodeStreamTest, AsksForWholeBlocksOnlyWhenThePassHoldsWholeBlocks) {
   // Passes of 320 bytes are 32 whole blocks of 10; the last 15 bytes are not.
   Decode({}, Counting(335), 1, 16, 0, 100000);
-  ASSERT_EQ(script.flags.size(), 2u);
+  ASSERT_EQ(script.flags.size(), 3u);
   EXPECT_EQ(script.flags[0], kConvertBlockAlign);
   EXPECT_EQ(script.flags[1], 0u);
+  EXPECT_EQ(script.flags[2], kConvertEnd);
 
   // No compressed audio: no pass at all.
   const Result r = Decode({}, {}, 1, 16, 0, 100000);
   EXPECT_TRUE(r.ok);
-  EXPECT_TRUE(script.presented.empty());
+  EXPECT_EQ(script.flags, std::vector<uint32_t>{kConvertEnd});
   EXPECT_TRUE(r.output.empty());
   EXPECT_EQ(r.marks, "");
 }

@@ -1,0 +1,65 @@
+#include "convert/encode_stream.h"
+
+#include <vector>
+
+#include "platform/codec_service.h"
+
+namespace {
+
+constexpr uint32_t kDestinationChunkSize = 65536;
+
+}  // namespace
+
+bool EncodeStream(ChunkFile& source, ChunkFile& destination,
+                  std::span<const uint8_t> sourceFormat,
+                  std::span<const uint8_t> destinationFormat, std::string* reason) {
+  CodecStreamPtr stream = CodecStreamOpen(sourceFormat, destinationFormat, reason);
+  if (!stream) return false;
+  uint32_t sourceChunkSize = 0;
+  if (!CodecStreamSize(*stream, kDestinationChunkSize, &sourceChunkSize,
+                       kStreamSizeDestination) ||
+      sourceChunkSize == 0) {
+    *reason = "the codec cannot say how much audio makes a block of its output";
+    return false;
+  }
+  std::vector<uint8_t> sourceBuffer(sourceChunkSize);
+  std::vector<uint8_t> destinationBuffer(kDestinationChunkSize);
+  CodecStreamHeader header{};
+  header.cbStruct = sizeof header;
+  header.pbSrc = sourceBuffer.data();
+  header.cbSrcLength = sourceChunkSize;
+  header.pbDst = destinationBuffer.data();
+  header.cbDstLength = kDestinationChunkSize;
+  if (!CodecStreamPrepareHeader(*stream, header)) {
+    *reason = "the codec refused its conversion buffers";
+    return false;
+  }
+
+  bool ok = true;
+  // Each pass presents only the bytes just read; the codec takes them all.
+  for (;;) {
+    const int32_t read =
+        ChunkRead(source, sourceBuffer.data(), static_cast<int32_t>(sourceChunkSize));
+    if (read <= 0) break;
+    header.cbSrcLength = static_cast<uint32_t>(read);
+    if (!CodecStreamConvert(*stream, header, 0)) {
+      ok = false;
+      break;
+    }
+    ChunkWrite(destination, destinationBuffer.data(), static_cast<int32_t>(header.cbDstLengthUsed));
+  }
+  // What the codec still holds (a resampler's tail, a part block) comes out
+  // once the source has ended.
+  header.cbSrcLength = 0;
+  while (ok) {
+    if (!CodecStreamConvert(*stream, header, kConvertEnd)) {
+      ok = false;
+      break;
+    }
+    if (header.cbDstLengthUsed == 0) break;
+    ChunkWrite(destination, destinationBuffer.data(), static_cast<int32_t>(header.cbDstLengthUsed));
+  }
+  if (!ok) *reason = "the audio cannot be encoded: " + CodecStreamError(*stream);
+  CodecStreamUnprepareHeader(*stream, header);
+  return ok;
+}
