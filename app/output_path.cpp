@@ -17,7 +17,8 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 // A forward slash would be a separator here but is not one in the archive,
 // so it is refused rather than read either way. Two backslashes in a row
 // leave an empty component; it is refused too, rather than read as one
-// separator, so every accepted path has exactly one reading.
+// separator, so every accepted path has exactly one reading. A "." folder
+// on the way stays where it is and is accepted; as the file name it is not.
 bool CheckPathForm(const std::string& path, std::string* reason) {
   if (path.empty()) return Refuse("empty path", reason);
   if (path.rfind("\\\\", 0) == 0) return Refuse("absolute path: network share prefix \"\\\\\"", reason);
