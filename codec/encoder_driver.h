@@ -1,0 +1,7 @@
+#pragma once
+
+#include "platform/codec_driver.h"
+
+// The driver table for 16-bit PCM to IMA ADPCM, G.711 mu-law and A-law, IEEE
+// float and GSM 6.10 encoding.
+const CodecDriver* EncoderDriver();
