@@ -126,7 +126,8 @@ int32_t EncoderStreamSize(const EncoderStream& stream, uint32_t input, uint32_t*
     }
     // Very large answers shrink to what a u32 holds, still in whole units.
     const uint64_t unit = stream.stage ? frameBytes : samplesPerBlock * frameBytes;
-    *output = static_cast<uint32_t>(std::min<uint64_t>(frames * frameBytes, UINT32_MAX / unit * unit));
+    const uint64_t bytes = std::min<uint64_t>(frames * frameBytes, UINT32_MAX / unit * unit);
+    *output = static_cast<uint32_t>(bytes);
     return kCodecOk;
   }
   if (flags != kStreamSizeSource) return kCodecNotPossible;

@@ -43,8 +43,8 @@ int32_t OpenEncoderStream(const uint8_t* source, uint32_t sourceSize, const uint
 int32_t EncoderStreamSize(const EncoderStream& stream, uint32_t input, uint32_t* output,
                           uint32_t flags);
 
-// Takes every whole source frame of the request (with kConvertBlockAlign and
-// without a stage: whole blocks only), encodes it and writes what fits.
-// Without a stage a trailing part block is padded with silence; with one it
-// is kept until kConvertEnd.
+// Takes every whole source frame of the request (without a stage, with
+// kConvertBlockAlign and not kConvertEnd: whole blocks only), encodes it and
+// writes what fits. Without a stage a trailing part block is padded with
+// silence; with one it is kept until kConvertEnd.
 int32_t ConvertEncoderStream(EncoderStream& stream, CodecStreamHeader& header, uint32_t flags);
