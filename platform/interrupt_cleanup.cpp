@@ -18,7 +18,10 @@ struct Slot {
 };
 Slot slots[kSlots];
 
+void (*volatile interruptHook)() = nullptr;
+
 void RemoveAndReraise(int signal_number) {
+  if (void (*hook)() = interruptHook) hook();
   for (Slot& slot : slots) {
     if (slot.used) unlink(slot.path);
   }
@@ -57,4 +60,10 @@ void UnregisterTemporaryFile(const std::string& path) {
   for (Slot& slot : slots) {
     if (slot.used && path == slot.path) slot.used = 0;
   }
+}
+
+void SetInterruptHook(void (*hook)()) {
+  __atomic_signal_fence(__ATOMIC_SEQ_CST);
+  interruptHook = hook;
+  __atomic_signal_fence(__ATOMIC_SEQ_CST);
 }

@@ -12,3 +12,7 @@ void InstallInterruptCleanup();
 // Returns false when no slot is free (more than a few files at a time).
 bool RegisterTemporaryFile(const std::string& path);
 void UnregisterTemporaryFile(const std::string& path);
+
+// A function the handlers call first, before the files are removed, e.g. to
+// put the terminal back; null for none. It must be async-signal-safe.
+void SetInterruptHook(void (*hook)());
