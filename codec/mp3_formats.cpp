@@ -11,6 +11,10 @@ namespace {
 // A PCM "fmt " chunk may stop after wBitsPerSample: this many bytes suffice.
 constexpr uint32_t kPcmFormatMinSize = 16;
 
+// PCM target rates that the decoded audio is resampled to.
+constexpr uint32_t kLowestPcmRate = 8000;
+constexpr uint32_t kHighestPcmRate = 96000;
+
 __attribute__((format(printf, 1, 2))) std::string Format(const char* pattern, ...) {
   char text[256];
   va_list args;
@@ -75,8 +79,8 @@ int32_t CheckMp3Source(const uint8_t* block, uint32_t size, WaveFormat* format,
   return kCodecOk;
 }
 
-int32_t CheckPcmTarget(const uint8_t* block, uint32_t size, const WaveFormat& source,
-                       WaveFormat* format, std::string* reason) {
+int32_t CheckPcmTarget(const uint8_t* block, uint32_t size, WaveFormat* format,
+                       std::string* reason) {
   if (!block || size < kPcmFormatMinSize) {
     *reason = Format("target format block of %u bytes is shorter than %u", size,
                      kPcmFormatMinSize);
@@ -88,19 +92,19 @@ int32_t CheckPcmTarget(const uint8_t* block, uint32_t size, const WaveFormat& so
                      format->wFormatTag);
     return kCodecNotPossible;
   }
-  if (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) {
-    *reason = Format("PCM target with %u bits per sample; only 8 and 16 are supported",
-                     format->wBitsPerSample);
+  const uint16_t bits = format->wBitsPerSample;
+  if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+    *reason = Format("PCM target with %u bits per sample; only 8, 16, 24 and 32 are supported",
+                     bits);
     return kCodecNotPossible;
   }
   if (format->nChannels != 1 && format->nChannels != 2) {
     *reason = Format("PCM target with %u channels; only 1 or 2 are supported", format->nChannels);
     return kCodecNotPossible;
   }
-  if (format->nSamplesPerSec != source.nSamplesPerSec) {
-    *reason = Format(
-        "PCM target at %u Hz differs from the source's %u Hz; resampling is not supported yet",
-        format->nSamplesPerSec, source.nSamplesPerSec);
+  if (format->nSamplesPerSec < kLowestPcmRate || format->nSamplesPerSec > kHighestPcmRate) {
+    *reason = Format("PCM target at %u Hz; only %u to %u Hz are supported",
+                     format->nSamplesPerSec, kLowestPcmRate, kHighestPcmRate);
     return kCodecNotPossible;
   }
   const uint32_t blockAlign = format->nChannels * format->wBitsPerSample / 8u;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec/mpeg_rates.h"
+#include "codec/pcm_stage.h"
 #include "platform/codec_driver.h"
 #include "platform/wave_format.h"
 
@@ -19,14 +20,19 @@ struct Mpg123Deleter {
 using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
 
 struct Mp3DecodeStream {
-  Mpg123Ptr decoder;
+  Mpg123Ptr decoder;  // gives s16 at the source's rate and the target's channel count
   WaveFormat source;
   WaveFormat target;
   MpegFrameGeometry geometry;
-  std::vector<uint8_t> scratch;  // s16 audio on its way to an 8-bit target
+  // To the target's rate and width; null when the decoder's output is the target.
+  PcmStagePtr stage;
+  std::vector<int16_t> decoded;  // decoder output on its way through the stage
+  std::vector<uint8_t> pending;  // converted audio that has not fitted a destination yet
+  size_t pendingStart = 0;       // bytes of `pending` already put out
   std::string lastError;
   bool broken = false;  // the frames' rate differs from the format's: nothing more is decoded
   bool firstHeaderSeen = false;
+  bool ended = false;   // the source has ended: what was held back is out or pending
 };
 
 // Checks both formats and sets up the decoder. kCodecOk with a new stream, or
@@ -35,9 +41,12 @@ int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t*
                       uint32_t targetSize, std::unique_ptr<Mp3DecodeStream>* stream,
                       std::string* reason);
 
-// Most PCM bytes that `input` source bytes yield in one conversion.
+// Most PCM bytes that `input` source bytes yield in one conversion, counting
+// converted audio still pending and what the end of the stream puts out.
 int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* output,
                       uint32_t flags);
 
-// Feeds the request's source bytes and writes as much PCM as is ready.
+// Feeds the request's source bytes and writes as much PCM as is ready, pending
+// audio first. With kConvertEnd, once the decoder has nothing more, also puts
+// out what the conversion to the target holds back; no source may follow.
 int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uint32_t flags);

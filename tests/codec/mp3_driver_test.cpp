@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <soxr.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -55,6 +57,36 @@ int BestLag(const std::vector<int16_t>& decoded, const std::vector<int16_t>& ori
   return best;
 }
 
+// soxr at the driver's settings over a whole signal at once.
+std::vector<int16_t> Resample(const std::vector<int16_t>& samples, int channels, int from,
+                              int to) {
+  soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+  io.flags |= SOXR_NO_DITHER;
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  const size_t frames = samples.size() / channels;
+  std::vector<int16_t> out((frames * to / from + 2) * channels);
+  size_t made = 0;
+  EXPECT_EQ(soxr_oneshot(from, to, channels, samples.data(), frames, nullptr, out.data(),
+                         out.size() / channels, &made, &io, &quality, nullptr),
+            nullptr);
+  out.resize(made * channels);
+  return out;
+}
+
+std::vector<uint8_t> ToBytes(const std::vector<int16_t>& samples, int bits) {
+  std::vector<uint8_t> bytes;
+  for (int16_t sample : samples) {
+    if (bits == 8) {
+      bytes.push_back(uint8_t((sample >> 8) + 128));
+      continue;
+    }
+    bytes.insert(bytes.end(), size_t(bits / 8 - 2), 0);
+    bytes.push_back(uint8_t(sample));
+    bytes.push_back(uint8_t(uint16_t(sample) >> 8));
+  }
+  return bytes;
+}
+
 TEST_F(Mp3Driver, OutputDoesNotDependOnHowTheInputIsCut) {
   for (const Clip& clip : {MakeClip(2, 44100, 128), MakeClip(1, 22050, 48)}) {
     const FormatBlock source = Mp3Format(clip.channels, clip.rate, clip.mp3);
@@ -67,6 +99,7 @@ TEST_F(Mp3Driver, OutputDoesNotDependOnHowTheInputIsCut) {
       EXPECT_FALSE(run.failed) << run.error;
       EXPECT_EQ(AsSamples(run.pcm), reference);
       EXPECT_EQ(run.heldBack, 0u) << "the size answer holds every call's output";
+      EXPECT_EQ(run.endTail, 0u);
     }
     // Whole 4-byte source blocks only: the rest is presented again.
     const ServiceDecode aligned = DecodeThroughService(Mp3Format(clip.channels, clip.rate,
@@ -80,12 +113,107 @@ TEST_F(Mp3Driver, OutputDoesNotDependOnHowTheInputIsCut) {
 TEST_F(Mp3Driver, TinyDestinationLosesNothing) {
   const Clip clip = MakeClip(2, 44100, 128);
   const std::vector<int16_t> reference = ReferenceDecode(clip.mp3.bytes, 2);
-  const ServiceDecode run = DecodeThroughService(Mp3Format(2, 44100, clip.mp3),
-                                                 PcmFormat(2, 44100, 16), clip.mp3.bytes, 4096,
-                                                 /*destinationSize=*/6);
+  const FormatBlock source = Mp3Format(2, 44100, clip.mp3);
+  const ServiceDecode run =
+      DecodeThroughService(source, PcmFormat(2, 44100, 16), clip.mp3.bytes, 4096,
+                           /*destinationSize=*/6);
   EXPECT_FALSE(run.failed) << run.error;
   EXPECT_EQ(AsSamples(run.pcm), reference);
   EXPECT_GT(run.heldBack, 0u);
+
+  // Converted audio that does not fit waits for later calls, the end's tail too.
+  for (const FormatBlock& target : {PcmFormat(2, 22050, 16), PcmFormat(2, 44100, 24),
+                                    PcmFormat(1, 48000, 8)}) {
+    const ServiceDecode whole = DecodeThroughService(source, target, clip.mp3.bytes, 4096);
+    for (uint32_t destination : {6u, 7u, 1000u}) {
+      SCOPED_TRACE(testing::Message() << ReadWaveFormat(target.data()).nSamplesPerSec << " Hz, "
+                                      << destination << "-byte destination");
+      const ServiceDecode tiny =
+          DecodeThroughService(source, target, clip.mp3.bytes, 4096, destination);
+      EXPECT_FALSE(tiny.failed) << tiny.error;
+      EXPECT_EQ(tiny.pcm, whole.pcm);
+    }
+  }
+}
+
+TEST_F(Mp3Driver, ResamplesToAnyRateWithExactLengthOnceTheSourceEnds) {
+  const Clip clip = MakeClip(2, 44100, 128);
+  const FormatBlock source = Mp3Format(2, 44100, clip.mp3);
+  for (auto [channels, rate] : {std::pair{2, 22050}, {2, 48000}, {1, 8000}, {1, 96000}}) {
+    SCOPED_TRACE(testing::Message() << channels << " channels at " << rate << " Hz");
+    const std::vector<int16_t> decoded = ReferenceDecode(clip.mp3.bytes, channels);
+    const std::vector<int16_t> expected = Resample(decoded, channels, 44100, rate);
+    ASSERT_EQ(expected.size() / channels,
+              size_t(std::lround(double(decoded.size() / channels) * rate / 44100)));
+    for (uint32_t slice : {1u, 417u, 4096u}) {
+      if (slice == 1 && rate != 22050) continue;  // slow; one case is enough
+      SCOPED_TRACE(testing::Message() << "slices of " << slice);
+      const ServiceDecode run =
+          DecodeThroughService(source, PcmFormat(channels, rate, 16), clip.mp3.bytes, slice);
+      EXPECT_FALSE(run.failed) << run.error;
+      EXPECT_EQ(AsSamples(run.pcm), expected);
+      EXPECT_EQ(run.heldBack, 0u) << "the size answer holds every call's output";
+      EXPECT_GT(run.endTail, 0u) << "the resampler's tail comes out at the end";
+    }
+  }
+}
+
+TEST_F(Mp3Driver, WritesEveryPcmWidth) {
+  const Clip clip = MakeClip(2, 44100, 128);
+  const FormatBlock source = Mp3Format(2, 44100, clip.mp3);
+  const std::vector<int16_t> stereo = ReferenceDecode(clip.mp3.bytes, 2);
+  for (int bits : {24, 32}) {
+    const ServiceDecode run =
+        DecodeThroughService(source, PcmFormat(2, 44100, bits), clip.mp3.bytes, 1000);
+    EXPECT_FALSE(run.failed) << run.error;
+    EXPECT_EQ(run.pcm, ToBytes(stereo, bits)) << bits << " bits";
+    EXPECT_EQ(run.endTail, 0u);
+  }
+  // Mixed to mono, resampled and narrowed in one conversion.
+  const std::vector<int16_t> mono = ReferenceDecode(clip.mp3.bytes, 1);
+  const ServiceDecode run =
+      DecodeThroughService(source, PcmFormat(1, 32000, 8), clip.mp3.bytes, 1000);
+  EXPECT_FALSE(run.failed) << run.error;
+  EXPECT_EQ(run.pcm, ToBytes(Resample(mono, 1, 44100, 32000), 8));
+}
+
+TEST_F(Mp3Driver, EndPutsOutWhatIsHeldBackThenTakesNoMoreSource) {
+  const Clip clip = MakeClip(2, 44100, 128);
+  std::vector<uint8_t> in(clip.mp3.bytes);
+  std::vector<uint8_t> out(1 << 20);
+  const std::vector<int16_t> expected =
+      Resample(ReferenceDecode(clip.mp3.bytes, 2), 2, 44100, 22050);
+  auto open = [&] {
+    return CodecStreamOpen(Mp3Format(2, 44100, clip.mp3), PcmFormat(2, 22050, 16), nullptr);
+  };
+  CodecStreamHeader header{sizeof header, 0, in.data(), uint32_t(in.size()), 0,
+                           out.data(), uint32_t(out.size()), 0};
+
+  // The source with the end flag: everything in one call.
+  CodecStreamPtr stream = open();
+  ASSERT_TRUE(stream);
+  ASSERT_TRUE(CodecStreamPrepareHeader(*stream, header));
+  ASSERT_TRUE(CodecStreamConvert(*stream, header, kConvertEnd));
+  EXPECT_EQ(header.cbSrcLengthUsed, in.size());
+  EXPECT_EQ(header.cbDstLengthUsed, expected.size() * 2);
+  CodecStreamUnprepareHeader(*stream, header);
+
+  // The end on its own, after the source: the tail, then nothing more.
+  stream = open();
+  ASSERT_TRUE(stream);
+  ASSERT_TRUE(CodecStreamPrepareHeader(*stream, header));
+  ASSERT_TRUE(CodecStreamConvert(*stream, header, 0));
+  const uint32_t before = header.cbDstLengthUsed;
+  EXPECT_LT(before, expected.size() * 2);
+  header.cbSrcLength = 0;
+  ASSERT_TRUE(CodecStreamConvert(*stream, header, kConvertEnd));
+  EXPECT_EQ(before + header.cbDstLengthUsed, expected.size() * 2);
+  ASSERT_TRUE(CodecStreamConvert(*stream, header, kConvertEnd));
+  EXPECT_EQ(header.cbDstLengthUsed, 0u);
+  header.cbSrcLength = 100;
+  EXPECT_FALSE(CodecStreamConvert(*stream, header, 0));
+  EXPECT_EQ(CodecStreamError(*stream), std::string("source bytes after the end of the stream"));
+  CodecStreamUnprepareHeader(*stream, header);
 }
 
 TEST_F(Mp3Driver, EightBitSamplesAreTheHighByteOffsetBy128) {
@@ -148,13 +276,22 @@ TEST_F(Mp3Driver, SuggestsSixteenBitPcmOfTheSourceShape) {
 TEST_F(Mp3Driver, RefusesWhatItCannotDecodeAndSaysWhy) {
   const Clip clip = MakeClip(2, 44100, 128);
   const FormatBlock source = Mp3Format(2, 44100, clip.mp3);
-  EXPECT_EQ(OpenFailure(source, PcmFormat(2, 22050, 16)),
-            "PCM target at 22050 Hz differs from the source's 44100 Hz; resampling is not "
-            "supported yet");
-  EXPECT_EQ(OpenFailure(source, PcmFormat(2, 44100, 24)),
-            "PCM target with 24 bits per sample; only 8 and 16 are supported");
-  EXPECT_EQ(OpenFailure(PcmFormat(2, 44100, 16), PcmFormat(2, 44100, 16)),
-            "source format tag 0x0001 is not MPEG Layer-3 (0x0055)");
+  EXPECT_EQ(OpenFailure(source, PcmFormat(2, 7999, 16)),
+            "PCM target at 7999 Hz; only 8000 to 96000 Hz are supported");
+  EXPECT_EQ(OpenFailure(source, PcmFormat(1, 96001, 8)),
+            "PCM target at 96001 Hz; only 8000 to 96000 Hz are supported");
+  EXPECT_EQ(OpenFailure(source, PcmFormat(2, 44100, 12)),
+            "PCM target with 12 bits per sample; only 8, 16, 24 and 32 are supported");
+  EXPECT_EQ(OpenFailure(source, PcmFormat(3, 44100, 16)),
+            "PCM target with 3 channels; only 1 or 2 are supported");
+  FormatBlock misaligned = PcmFormat(2, 44100, 24);
+  StoreLe16(misaligned.data() + 12, 8);
+  EXPECT_EQ(OpenFailure(source, misaligned),
+            "PCM target nBlockAlign 8 should be 6 for 2 channels of 24 bits");
+  FormatBlock adpcmSource = PcmFormat(2, 44100, 4);
+  StoreLe16(adpcmSource.data(), 0x11);
+  EXPECT_EQ(OpenFailure(adpcmSource, PcmFormat(2, 44100, 16)),
+            "source format tag 0x0011 is not MPEG Layer-3 (0x0055)");
   FormatBlock shortBlock(source.begin(), source.begin() + kWaveFormatSize);
   StoreLe16(shortBlock.data() + 16, 0);
   EXPECT_EQ(OpenFailure(shortBlock, PcmFormat(2, 44100, 16)),

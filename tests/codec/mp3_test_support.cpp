@@ -110,6 +110,13 @@ ServiceDecode DecodeThroughService(const FormatBlock& source, const FormatBlock&
     if (first) result.heldBack = static_cast<uint32_t>(produced);
     if (produced == 0) break;
   }
+  for (;;) {
+    const size_t before = result.pcm.size();
+    carried = convert(carried, kConvertEnd);
+    const size_t produced = result.pcm.size() - before;
+    result.endTail += static_cast<uint32_t>(produced);
+    if (produced == 0) break;
+  }
   CodecStreamUnprepareHeader(*stream, header);
   return result;
 }

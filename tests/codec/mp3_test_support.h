@@ -24,14 +24,16 @@ std::vector<int16_t> ReferenceDecode(const std::vector<uint8_t>& mp3, int channe
 struct ServiceDecode {
   std::vector<uint8_t> pcm;
   uint32_t heldBack = 0;  // bytes that came out only when asked again with no new input
+  uint32_t endTail = 0;   // bytes that came out only when told that the source has ended
   bool failed = false;
   std::string error;      // the first failure's text
 };
 
 // Feeds `mp3` in slices of `slice` bytes (unconsumed bytes are presented
 // again at the front of the next slice), then asks with no new input until
-// nothing more comes out. `destinationSize` 0 takes the service's size
-// answer for a slice.
+// nothing more comes out, then says that the source has ended until nothing
+// more comes out. `destinationSize` 0 takes the service's size answer for a
+// slice.
 ServiceDecode DecodeThroughService(const FormatBlock& source, const FormatBlock& target,
                                    const std::vector<uint8_t>& mp3, uint32_t slice,
                                    uint32_t destinationSize = 0, uint32_t flags = 0);
