@@ -41,6 +41,7 @@ bool CodecStreamSize(CodecStream& stream, uint32_t input, uint32_t* output, uint
 bool CodecStreamPrepareHeader(CodecStream& stream, CodecStreamHeader& header);
 void CodecStreamUnprepareHeader(CodecStream& stream, CodecStreamHeader& header);
 
-// Flags 0 or kConvertBlockAlign. False on failure; CodecStreamError says why.
+// Flags 0, kConvertBlockAlign or kConvertEnd. False on failure;
+// CodecStreamError says why.
 bool CodecStreamConvert(CodecStream& stream, CodecStreamHeader& header, uint32_t flags);
 std::string CodecStreamError(CodecStream& stream);

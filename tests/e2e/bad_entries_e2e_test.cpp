@@ -80,13 +80,13 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
       {{"blockalign0.wav", target,
         BuildRiffWave({{"fmt ", SourceFormatWith(12, 0)}, {"skee", SkeeOf(clip)}, {"data", mp3}})},
        ""},
-      {{"rate.wav", MakePcmFormat(2, 22050, 16), first.payload}, ""},
+      {{"width.wav", MakePcmFormat(2, 44100, 12), first.payload}, ""},
       // Fails only when the finished file is moved into place.
       {{"taken.wav", target, first.payload}, std::string(ExpectOutput(first).marks, '#')},
       {{"plain.txt\\inside.wav", target, first.payload}, ""},
   };
   // Something already at a bad entry's path stays as it was.
-  ASSERT_TRUE(WriteBytes(dir.path / "rate.wav", Text("keep me")));
+  ASSERT_TRUE(WriteBytes(dir.path / "width.wav", Text("keep me")));
   std::filesystem::create_directory(dir.path / "taken.wav");
   ASSERT_TRUE(WriteBytes(dir.path / "plain.txt", Text("a file, not a folder")));
 
@@ -129,10 +129,10 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
 
   CheckOutput(dir.path, first);
   CheckOutput(dir.path, last);
-  EXPECT_EQ(ReadBytes(dir.path / "rate.wav"), Text("keep me"));
+  EXPECT_EQ(ReadBytes(dir.path / "width.wav"), Text("keep me"));
   EXPECT_TRUE(std::filesystem::is_empty(dir.path / "taken.wav"));
   EXPECT_EQ(ListTree(dir.path),
-            (std::vector<std::string>{"good/", "good/first.wav", "last.wav", "plain.txt", "rate.wav",
+            (std::vector<std::string>{"good/", "good/first.wav", "last.wav", "plain.txt", "width.wav",
                                       "taken.wav/", "test.pak"}));
 }
 
