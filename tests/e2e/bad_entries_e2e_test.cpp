@@ -132,8 +132,8 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
   EXPECT_EQ(ReadBytes(dir.path / "width.wav"), Text("keep me"));
   EXPECT_TRUE(std::filesystem::is_empty(dir.path / "taken.wav"));
   EXPECT_EQ(ListTree(dir.path),
-            (std::vector<std::string>{"good/", "good/first.wav", "last.wav", "plain.txt", "width.wav",
-                                      "taken.wav/", "test.pak"}));
+            (std::vector<std::string>{"good/", "good/first.wav", "last.wav", "plain.txt",
+                                      "taken.wav/", "test.pak", "width.wav"}));
 }
 
 }  // namespace
