@@ -1,27 +1,15 @@
 #include "codec/encoder_formats.h"
 
-#include <cstdarg>
-#include <cstdio>
-
+#include "codec/pcm_stage.h"
+#include "codec/reason_text.h"
 #include "platform/byte_order.h"
 
 namespace {
 
-constexpr uint32_t kMinRate = 8000;
-constexpr uint32_t kMaxRate = 96000;
 // The extra field of IMA ADPCM and GSM 6.10 blocks: wSamplesPerBlock.
 constexpr uint16_t kSamplesPerBlockSize = 2;
 constexpr uint16_t kGsmBlockAlign = 65;
 constexpr uint16_t kGsmSamplesPerBlock = 320;
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* pattern, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(text, sizeof text, pattern, args);
-  va_end(args);
-  return text;
-}
 
 const char* KindName(EncoderKind kind) {
   switch (kind) {
@@ -50,13 +38,13 @@ bool CheckSampleTarget(const EncoderTarget& target, const char* name, std::strin
   const WaveFormat& format = target.format;
   const uint16_t bits = target.kind == EncoderKind::Float ? 32 : 8;
   if (format.wBitsPerSample != bits) {
-    *reason = Format("%s target: wBitsPerSample %u should be %u", name, format.wBitsPerSample,
+    *reason = ReasonText("%s target: wBitsPerSample %u should be %u", name, format.wBitsPerSample,
                      bits);
     return false;
   }
   const uint32_t blockAlign = format.nChannels * bits / 8u;
   if (format.nBlockAlign != blockAlign) {
-    *reason = Format("%s target: nBlockAlign %u should be %u for %u channels", name,
+    *reason = ReasonText("%s target: nBlockAlign %u should be %u for %u channels", name,
                      format.nBlockAlign, blockAlign, format.nChannels);
     return false;
   }
@@ -67,17 +55,17 @@ bool CheckImaTarget(const EncoderTarget& target, uint16_t samplesPerBlock, std::
   const WaveFormat& format = target.format;
   const uint32_t headerBytes = 4u * format.nChannels;
   if (format.wBitsPerSample != 4) {
-    *reason = Format("IMA ADPCM target: wBitsPerSample %u should be 4", format.wBitsPerSample);
+    *reason = ReasonText("IMA ADPCM target: wBitsPerSample %u should be 4", format.wBitsPerSample);
     return false;
   }
   if (format.nBlockAlign == 0 || format.nBlockAlign % headerBytes != 0) {
-    *reason = Format("IMA ADPCM target: nBlockAlign %u is not a multiple of 4 per channel (%u)",
+    *reason = ReasonText("IMA ADPCM target: nBlockAlign %u is not a multiple of 4 per channel (%u)",
                      format.nBlockAlign, headerBytes);
     return false;
   }
   const uint32_t expected = ImaSamplesPerBlock(format.nBlockAlign, format.nChannels);
   if (samplesPerBlock != expected) {
-    *reason = Format("IMA ADPCM target: wSamplesPerBlock %u should be %u for nBlockAlign %u",
+    *reason = ReasonText("IMA ADPCM target: wSamplesPerBlock %u should be %u for nBlockAlign %u",
                      samplesPerBlock, expected, format.nBlockAlign);
     return false;
   }
@@ -87,12 +75,12 @@ bool CheckImaTarget(const EncoderTarget& target, uint16_t samplesPerBlock, std::
 bool CheckGsmTarget(const EncoderTarget& target, uint16_t samplesPerBlock, std::string* reason) {
   const WaveFormat& format = target.format;
   if (format.nChannels != 1) {
-    *reason = Format("GSM 6.10 target with %u channels; GSM 6.10 is mono only",
+    *reason = ReasonText("GSM 6.10 target with %u channels; GSM 6.10 is mono only",
                      format.nChannels);
     return false;
   }
   if (format.nBlockAlign != kGsmBlockAlign || samplesPerBlock != kGsmSamplesPerBlock) {
-    *reason = Format("GSM 6.10 target: nBlockAlign %u and wSamplesPerBlock %u should be %u and %u",
+    *reason = ReasonText("GSM 6.10 target: nBlockAlign %u and wSamplesPerBlock %u should be %u and %u",
                      format.nBlockAlign, samplesPerBlock, kGsmBlockAlign, kGsmSamplesPerBlock);
     return false;
   }
@@ -113,9 +101,9 @@ bool CheckPcmSource(const uint8_t* block, uint32_t size, WaveFormat* format,
   for (uint32_t i = 0; i < 16; ++i) header[i] = block[i];
   *format = ReadWaveFormat(header);
   if (format->wBitsPerSample != 16 || (format->nChannels != 1 && format->nChannels != 2) ||
-      format->nBlockAlign != 2 * format->nChannels || format->nSamplesPerSec < kMinRate ||
-      format->nSamplesPerSec > kMaxRate) {
-    *reason = Format(
+      format->nBlockAlign != 2 * format->nChannels || format->nSamplesPerSec < kLowestPcmRate ||
+      format->nSamplesPerSec > kHighestPcmRate) {
+    *reason = ReasonText(
         "PCM source of %u bits, %u channels, nBlockAlign %u at %u Hz; the encoders take 16-bit "
         "mono or stereo PCM at 8000 to 96000 Hz",
         format->wBitsPerSample, format->nChannels, format->nBlockAlign, format->nSamplesPerSec);
@@ -127,24 +115,24 @@ bool CheckPcmSource(const uint8_t* block, uint32_t size, WaveFormat* format,
 bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* target,
                         std::string* reason) {
   if (!block || size < kWaveFormatSize) {
-    *reason = Format("target format block of %u bytes is shorter than %zu", size,
+    *reason = ReasonText("target format block of %u bytes is shorter than %zu", size,
                      kWaveFormatSize);
     return false;
   }
   target->format = ReadWaveFormat(block);
   const WaveFormat& format = target->format;
   if (!KindOfTag(format.wFormatTag, &target->kind)) {
-    *reason = Format("no encoder for format tag 0x%04x", format.wFormatTag);
+    *reason = ReasonText("no encoder for format tag 0x%04x", format.wFormatTag);
     return false;
   }
   const char* name = KindName(target->kind);
   if (format.nChannels != 1 && format.nChannels != 2) {
-    *reason = Format("%s target with %u channels; only 1 or 2 are supported", name,
+    *reason = ReasonText("%s target with %u channels; only 1 or 2 are supported", name,
                      format.nChannels);
     return false;
   }
-  if (format.nSamplesPerSec < kMinRate || format.nSamplesPerSec > kMaxRate) {
-    *reason = Format("%s target at %u Hz; only 8000 to 96000 Hz are supported", name,
+  if (format.nSamplesPerSec < kLowestPcmRate || format.nSamplesPerSec > kHighestPcmRate) {
+    *reason = ReasonText("%s target at %u Hz; only 8000 to 96000 Hz are supported", name,
                      format.nSamplesPerSec);
     return false;
   }
@@ -153,7 +141,7 @@ bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* targ
     return CheckSampleTarget(*target, name, reason);
   }
   if (format.cbSize < kSamplesPerBlockSize || size < kWaveFormatSize + kSamplesPerBlockSize) {
-    *reason = Format("%s target: cbSize %u in a block of %u bytes leaves no wSamplesPerBlock",
+    *reason = ReasonText("%s target: cbSize %u in a block of %u bytes leaves no wSamplesPerBlock",
                      name, format.cbSize, size);
     return false;
   }

@@ -1,28 +1,15 @@
 #include "codec/mp3_formats.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "codec/mpeg_rates.h"
+#include "codec/pcm_stage.h"
+#include "codec/reason_text.h"
 
 namespace {
 
 // A PCM "fmt " chunk may stop after wBitsPerSample: this many bytes suffice.
 constexpr uint32_t kPcmFormatMinSize = 16;
-
-// PCM target rates that the decoded audio is resampled to.
-constexpr uint32_t kLowestPcmRate = 8000;
-constexpr uint32_t kHighestPcmRate = 96000;
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* pattern, ...) {
-  char text[256];
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(text, sizeof text, pattern, args);
-  va_end(args);
-  return text;
-}
 
 // Reads a format header of at least 16 bytes; a missing cbSize counts as 0.
 WaveFormat ReadShortWaveFormat(const uint8_t* block, uint32_t size) {
@@ -35,23 +22,23 @@ WaveFormat ReadShortWaveFormat(const uint8_t* block, uint32_t size) {
 int32_t CheckMp3Header(const uint8_t* block, uint32_t size, WaveFormat* format,
                        std::string* reason) {
   if (!block || size < kWaveFormatSize) {
-    *reason = Format("source format block of %u bytes is shorter than %zu", size,
+    *reason = ReasonText("source format block of %u bytes is shorter than %zu", size,
                      kWaveFormatSize);
     return kCodecNotPossible;
   }
   *format = ReadWaveFormat(block);
   if (format->wFormatTag != kWaveFormatMpegLayer3) {
-    *reason = Format("source format tag 0x%04x is not MPEG Layer-3 (0x%04x)", format->wFormatTag,
+    *reason = ReasonText("source format tag 0x%04x is not MPEG Layer-3 (0x%04x)", format->wFormatTag,
                      kWaveFormatMpegLayer3);
     return kCodecNotPossible;
   }
   if (format->nChannels != 1 && format->nChannels != 2) {
-    *reason = Format("MPEG Layer-3 source with %u channels; only 1 or 2 exist", format->nChannels);
+    *reason = ReasonText("MPEG Layer-3 source with %u channels; only 1 or 2 exist", format->nChannels);
     return kCodecNotPossible;
   }
   MpegFrameGeometry geometry;
   if (!MpegGeometryForRate(format->nSamplesPerSec, &geometry)) {
-    *reason = Format("MPEG Layer-3 source at %u Hz, which is not an MPEG sample rate",
+    *reason = ReasonText("MPEG Layer-3 source at %u Hz, which is not an MPEG sample rate",
                      format->nSamplesPerSec);
     return kCodecNotPossible;
   }
@@ -66,7 +53,7 @@ int32_t CheckMp3Source(const uint8_t* block, uint32_t size, WaveFormat* format,
   if (result != kCodecOk) return result;
   MpegLayer3Fields fields;
   if (!ReadMpegLayer3Fields(block, size, &fields)) {
-    *reason = Format(
+    *reason = ReasonText(
         "MPEG Layer-3 format block of %u bytes with cbSize %u is too short; it needs %zu bytes "
         "with cbSize %zu",
         size, format->cbSize, kWaveFormatSize + kMpegLayer3ExtraSize, kMpegLayer3ExtraSize);
@@ -82,34 +69,34 @@ int32_t CheckMp3Source(const uint8_t* block, uint32_t size, WaveFormat* format,
 int32_t CheckPcmTarget(const uint8_t* block, uint32_t size, WaveFormat* format,
                        std::string* reason) {
   if (!block || size < kPcmFormatMinSize) {
-    *reason = Format("target format block of %u bytes is shorter than %u", size,
+    *reason = ReasonText("target format block of %u bytes is shorter than %u", size,
                      kPcmFormatMinSize);
     return kCodecNotPossible;
   }
   *format = ReadShortWaveFormat(block, size);
   if (format->wFormatTag != kWaveFormatPcm) {
-    *reason = Format("MPEG Layer-3 decodes to PCM only, not to format tag 0x%04x",
+    *reason = ReasonText("MPEG Layer-3 decodes to PCM only, not to format tag 0x%04x",
                      format->wFormatTag);
     return kCodecNotPossible;
   }
   const uint16_t bits = format->wBitsPerSample;
   if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    *reason = Format("PCM target with %u bits per sample; only 8, 16, 24 and 32 are supported",
+    *reason = ReasonText("PCM target with %u bits per sample; only 8, 16, 24 and 32 are supported",
                      bits);
     return kCodecNotPossible;
   }
   if (format->nChannels != 1 && format->nChannels != 2) {
-    *reason = Format("PCM target with %u channels; only 1 or 2 are supported", format->nChannels);
+    *reason = ReasonText("PCM target with %u channels; only 1 or 2 are supported", format->nChannels);
     return kCodecNotPossible;
   }
   if (format->nSamplesPerSec < kLowestPcmRate || format->nSamplesPerSec > kHighestPcmRate) {
-    *reason = Format("PCM target at %u Hz; only %u to %u Hz are supported",
+    *reason = ReasonText("PCM target at %u Hz; only %u to %u Hz are supported",
                      format->nSamplesPerSec, kLowestPcmRate, kHighestPcmRate);
     return kCodecNotPossible;
   }
   const uint32_t blockAlign = format->nChannels * format->wBitsPerSample / 8u;
   if (format->nBlockAlign != blockAlign) {
-    *reason = Format("PCM target nBlockAlign %u should be %u for %u channels of %u bits",
+    *reason = ReasonText("PCM target nBlockAlign %u should be %u for %u channels of %u bits",
                      format->nBlockAlign, blockAlign, format->nChannels, format->wBitsPerSample);
     return kCodecNotPossible;
   }

@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kLowestRate = 8000;
-constexpr uint32_t kHighestRate = 96000;
-
 // Output frames that soxr (high quality) may hold back at a rate ratio of 1
 // or less; upsampling holds back this many times the ratio. Measured across
 // rates from 8000 to 96000 and input cut from 1 to 300000 frames, the most is
@@ -26,7 +23,7 @@ struct SoxrDeleter {
 using SoxrPtr = std::unique_ptr<soxr, SoxrDeleter>;
 
 bool LayoutIsValid(uint32_t rate, uint16_t channels, std::string* reason) {
-  if (rate < kLowestRate || rate > kHighestRate) {
+  if (rate < kLowestPcmRate || rate > kHighestPcmRate) {
     *reason = "PCM rate " + std::to_string(rate) + " Hz is outside 8000 to 96000 Hz";
     return false;
   }

@@ -11,8 +11,12 @@
 #include <string>
 #include <vector>
 
+// The sample rates the stage converts between.
+constexpr uint32_t kLowestPcmRate = 8000;
+constexpr uint32_t kHighestPcmRate = 96000;
+
 struct PcmLayout {
-  uint32_t rate = 0;      // 8000 to 96000
+  uint32_t rate = 0;      // kLowestPcmRate to kHighestPcmRate
   uint16_t channels = 0;  // 1 or 2
   uint16_t bits = 16;     // 8 (unsigned), 16, 24 or 32 (signed integer)
 };

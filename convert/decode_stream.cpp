@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
+#include "convert/conversion_buffers.h"
 #include "platform/codec_service.h"
 #include "platform/console.h"
 #include "platform/wave_format.h"
@@ -90,18 +90,13 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
       destinationChunkSize == 0) {
     destinationChunkSize = kFallbackDestinationSize;
   }
-  std::vector<uint8_t> sourceBuffer(sourceChunkSize);
-  std::vector<uint8_t> destinationBuffer(destinationChunkSize);
-  CodecStreamHeader header{};
-  header.cbStruct = sizeof header;
-  header.pbSrc = sourceBuffer.data();
-  header.cbSrcLength = sourceChunkSize;
-  header.pbDst = destinationBuffer.data();
-  header.cbDstLength = destinationChunkSize;
-  if (!CodecStreamPrepareHeader(*stream, header)) {
-    *reason = "the codec refused its conversion buffers";
+  ConversionBuffers buffers;
+  if (!PrepareConversion(*stream, sourceChunkSize, destinationChunkSize, &buffers, reason)) {
     return false;
   }
+  CodecStreamHeader& header = buffers.header;
+  uint8_t* sourceBuffer = buffers.source.data();
+  const uint8_t* destinationBuffer = buffers.destination.data();
 
   DecodedAudio audio{destination, DelayBytes(input, output, mpeg.nCodecDelay), decodedLength,
                      output.wBitsPerSample};
@@ -110,7 +105,7 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
   uint32_t carried = 0;
   bool ok = true;
   while (remaining > 0 && !audio.capped) {
-    const int32_t read = ChunkRead(source, sourceBuffer.data() + carried,
+    const int32_t read = ChunkRead(source, sourceBuffer + carried,
                                    static_cast<int32_t>(std::min(remaining, sourceChunkSize - carried)));
     if (read <= 0) break;
     remaining -= static_cast<uint32_t>(read);
@@ -121,10 +116,10 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
       ok = false;
       break;
     }
-    if (header.cbDstLengthUsed > 0) EmitPass(audio, destinationBuffer.data(), header.cbDstLengthUsed);
+    if (header.cbDstLengthUsed > 0) EmitPass(audio, destinationBuffer, header.cbDstLengthUsed);
     const uint32_t used = header.cbSrcLengthUsed;
     carried = used < presented ? presented - used : 0;
-    if (carried > 0) std::memmove(sourceBuffer.data(), sourceBuffer.data() + used, carried);
+    if (carried > 0) std::memmove(sourceBuffer, sourceBuffer + used, carried);
   }
   // Once the source has ended, what the codec still holds (a resampler's
   // tail, bytes it did not take) comes out too, up to the cap.
@@ -135,7 +130,7 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
       break;
     }
     if (header.cbDstLengthUsed == 0) break;
-    EmitPass(audio, destinationBuffer.data(), header.cbDstLengthUsed);
+    EmitPass(audio, destinationBuffer, header.cbDstLengthUsed);
     header.cbSrcLength = 0;
   }
   if (!ok) *reason = "the MP3 audio cannot be decoded: " + CodecStreamError(*stream);

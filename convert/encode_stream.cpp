@@ -1,7 +1,6 @@
 #include "convert/encode_stream.h"
 
-#include <vector>
-
+#include "convert/conversion_buffers.h"
 #include "platform/codec_service.h"
 
 namespace {
@@ -22,31 +21,24 @@ bool EncodeStream(ChunkFile& source, ChunkFile& destination,
     *reason = "the codec cannot say how much audio makes a block of its output";
     return false;
   }
-  std::vector<uint8_t> sourceBuffer(sourceChunkSize);
-  std::vector<uint8_t> destinationBuffer(kDestinationChunkSize);
-  CodecStreamHeader header{};
-  header.cbStruct = sizeof header;
-  header.pbSrc = sourceBuffer.data();
-  header.cbSrcLength = sourceChunkSize;
-  header.pbDst = destinationBuffer.data();
-  header.cbDstLength = kDestinationChunkSize;
-  if (!CodecStreamPrepareHeader(*stream, header)) {
-    *reason = "the codec refused its conversion buffers";
+  ConversionBuffers buffers;
+  if (!PrepareConversion(*stream, sourceChunkSize, kDestinationChunkSize, &buffers, reason)) {
     return false;
   }
+  CodecStreamHeader& header = buffers.header;
 
   bool ok = true;
   // Each pass presents only the bytes just read; the codec takes them all.
   for (;;) {
     const int32_t read =
-        ChunkRead(source, sourceBuffer.data(), static_cast<int32_t>(sourceChunkSize));
+        ChunkRead(source, buffers.source.data(), static_cast<int32_t>(sourceChunkSize));
     if (read <= 0) break;
     header.cbSrcLength = static_cast<uint32_t>(read);
     if (!CodecStreamConvert(*stream, header, 0)) {
       ok = false;
       break;
     }
-    ChunkWrite(destination, destinationBuffer.data(), static_cast<int32_t>(header.cbDstLengthUsed));
+    ChunkWrite(destination, buffers.destination.data(), static_cast<int32_t>(header.cbDstLengthUsed));
   }
   // What the codec still holds (a resampler's tail, a part block) comes out
   // once the source has ended.
@@ -57,7 +49,7 @@ bool EncodeStream(ChunkFile& source, ChunkFile& destination,
       break;
     }
     if (header.cbDstLengthUsed == 0) break;
-    ChunkWrite(destination, destinationBuffer.data(), static_cast<int32_t>(header.cbDstLengthUsed));
+    ChunkWrite(destination, buffers.destination.data(), static_cast<int32_t>(header.cbDstLengthUsed));
   }
   if (!ok) *reason = "the audio cannot be encoded: " + CodecStreamError(*stream);
   CodecStreamUnprepareHeader(*stream, header);

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <string>
+
+// printf-style formatting of a refusal or failure reason.
+std::string ReasonText(const char* pattern, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,19 @@
+#include "convert/conversion_buffers.h"
+
+bool PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destinationSize,
+                       ConversionBuffers* buffers, std::string* reason) {
+  buffers->source.resize(sourceSize);
+  buffers->destination.resize(destinationSize);
+  CodecStreamHeader& header = buffers->header;
+  header = CodecStreamHeader{};
+  header.cbStruct = sizeof header;
+  header.pbSrc = buffers->source.data();
+  header.cbSrcLength = sourceSize;
+  header.pbDst = buffers->destination.data();
+  header.cbDstLength = destinationSize;
+  if (!CodecStreamPrepareHeader(stream, header)) {
+    *reason = "the codec refused its conversion buffers";
+    return false;
+  }
+  return true;
+}
