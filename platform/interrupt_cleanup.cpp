@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int kSlots = 4;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Each slot holds a path while `used` is set; the handler only reads slots
 // whose flag it sees set, and a slot's path is written before its flag.
@@ -36,12 +37,8 @@ void InstallInterruptCleanup() {
   std::memset(&action, 0, sizeof action);
   action.sa_handler = RemoveAndReraise;
   sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaddset(&action.sa_mask, signal_number);
-  }
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaction(signal_number, &action, nullptr);
-  }
+  for (int signal_number : kSignals) sigaddset(&action.sa_mask, signal_number);
+  for (int signal_number : kSignals) sigaction(signal_number, &action, nullptr);
 }
 
 bool RegisterTemporaryFile(const std::string& path) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // Files that must not outlive an interrupted run: temporary files are
-// registered while they exist and removed if SIGINT, SIGTERM or SIGHUP
+// registered while they exist and removed if SIGINT, SIGTERM, SIGHUP or SIGQUIT
 // arrives, before the process ends as the signal would have ended it.
 
 #include <string>
