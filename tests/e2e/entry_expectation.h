@@ -11,12 +11,19 @@
 
 #include "archive/pak_writer.h"
 #include "tests/support/encoded_clip.h"
+#include "tests/support/run_program.h"
+
+// Two seconds of synthesized music: 44.1 kHz stereo (MPEG-1, 128 kbps) and
+// 22.05 kHz mono (MPEG-2 LSF, 64 kbps).
+const EncodedClip& StereoClip();
+const EncodedClip& MonoClip();
 
 struct MusicEntry {
   std::string path;                   // as stored, with backslashes
   const EncodedClip* clip = nullptr;  // the source audio and its MP3 stream
-  int channels = 0;                   // the PCM target
-  int bits = 16;
+  int channels = 0;                   // the decoded PCM: the target, or what a
+  int bits = 16;                      // non-PCM target is encoded from
+  FormatBlock target;
   std::vector<uint8_t> mp3;           // the "data" chunk's contents
   std::vector<uint8_t> payload;
   std::vector<uint8_t> between;       // expected between "fmt " and "data"
@@ -24,10 +31,7 @@ struct MusicEntry {
   std::optional<uint32_t> cap;        // decodedLength, when there is a "skee" chunk
 };
 
-// The target's bytes per sample frame.
-uint32_t TargetBlockAlign(const MusicEntry& entry);
-
-// A plain entry: "fmt ", "skee" with the clip's whole length in the target
+// A PCM entry: "fmt ", "skee" with the clip's whole length in the target
 // format, "data" with the whole MP3 stream.
 MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int channels,
                            int bits);
@@ -39,27 +43,35 @@ void SetPayloadParts(MusicEntry* entry, PayloadParts parts);
 
 PakEntrySource PakSource(const MusicEntry& entry);
 
+// The progress marks and the PCM audio (the cut of the codec delay, the cap
+// and its 8-bit rule applied) that the decode stage must give.
 struct ExpectedOutput {
-  std::vector<uint8_t> file;
   int marks = 0;
-  uint32_t dataLength = 0;
-  size_t dataOffset = 0;  // of the "data" chunk's contents in `file`
+  std::vector<uint8_t> audio;
 };
 ExpectedOutput ExpectOutput(const MusicEntry& entry);
 
 // "Decompressing <path> : " with its marks and the newline.
 std::string ExpectedLine(const MusicEntry& entry);
 
+// Writes the entries to `dir`/test.pak and runs the program on it there;
+// `transcript` receives the console lines they must give.
+ProgramResult UnpackEntries(const std::filesystem::path& dir, const std::vector<MusicEntry>& entries,
+                            std::string* transcript);
+
 // The output path in the local file system: backslashes become slashes.
 std::filesystem::path LocalPath(const std::filesystem::path& root, const std::string& stored);
 
-// Checks the entry's output file in `root`: byte for byte (audio samples
-// within one step after a mono mix, which may round either way), and that
-// its audio lines up with the clip's original samples.
-void CheckOutput(const std::filesystem::path& root, const MusicEntry& entry);
+// The output's audio, after checking every byte around it; empty on failure.
+std::vector<uint8_t> OutputAudio(const std::filesystem::path& root, const MusicEntry& entry);
 
-// Little-endian field patching in a built archive.
-void PatchLe32(std::vector<uint8_t>* bytes, size_t offset, uint32_t value);
-void PatchLe16(std::vector<uint8_t>* bytes, size_t offset, uint16_t value);
-// File offset of the entry record at `index`.
-size_t EntryRecordOffset(const std::vector<uint8_t>& pak, uint32_t index);
+// Checks that each channel of `actual` (samples of `bits` bits) lines up
+// with the 16-bit `reference` at lag 0 by normalized cross-correlation, over
+// up to 16384 sample frames.
+void ExpectAligned(const std::vector<int16_t>& reference, const std::vector<int32_t>& actual,
+                   int bits, int channels, int maxLag);
+
+// Checks a PCM entry's output file in `root`: byte for byte (samples within
+// one step after a mono mix, which may round either way), and aligned with
+// the clip's original samples.
+void CheckOutput(const std::filesystem::path& root, const MusicEntry& entry);

@@ -1,0 +1,101 @@
+#include "tests/support/audio_reference.h"
+
+#include <mpg123.h>
+#include <soxr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace {
+
+struct HandleDeleter {
+  void operator()(mpg123_handle* handle) const { mpg123_delete(handle); }
+};
+
+}  // namespace
+
+std::vector<std::vector<int16_t>> DecodeInPasses(const std::vector<uint8_t>& stream, size_t chunk) {
+  std::vector<std::vector<int16_t>> passes;
+  const std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, nullptr));
+  mpg123_handle* mh = handle.get();
+  if (mh == nullptr) return passes;
+  mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
+  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_NO_READAHEAD | MPG123_QUIET, 0);
+  mpg123_format_none(mh);
+  for (long rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}) {
+    mpg123_format(mh, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  }
+  if (mpg123_open_feed(mh) != MPG123_OK) return passes;
+  std::vector<unsigned char> out(1 << 16);
+  for (size_t at = 0; at < stream.size(); at += chunk) {
+    std::vector<int16_t>& pass = passes.emplace_back();
+    const unsigned char* input = stream.data() + at;
+    size_t inputSize = std::min(chunk, stream.size() - at);
+    for (int result = MPG123_OK; result == MPG123_OK || result == MPG123_NEW_FORMAT;) {
+      size_t done = 0;
+      result = mpg123_decode(mh, input, inputSize, out.data(), out.size(), &done);
+      input = nullptr;
+      inputSize = 0;
+      pass.resize(pass.size() + done / 2);
+      std::memcpy(pass.data() + pass.size() - done / 2, out.data(), done / 2 * 2);
+    }
+  }
+  return passes;
+}
+
+std::vector<uint8_t> PcmBytes(const std::vector<int16_t>& samples, int inChannels, int outChannels,
+                              int outBits) {
+  std::vector<uint8_t> bytes;
+  for (size_t f = 0; f + inChannels <= samples.size(); f += inChannels) {
+    for (int c = 0; c < outChannels; ++c) {
+      const int value = inChannels == outChannels ? samples[f + c]
+                        : inChannels == 2         ? (samples[f] + samples[f + 1]) / 2
+                                                  : samples[f];
+      if (outBits == 8) {
+        bytes.push_back(static_cast<uint8_t>((value >> 8) + 128));
+      } else {
+        bytes.push_back(static_cast<uint8_t>(value & 0xFF));
+        bytes.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+      }
+    }
+  }
+  return bytes;
+}
+
+std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes) {
+  std::vector<int16_t> samples(bytes.size() / 2);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  return samples;
+}
+
+double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& actual) {
+  double signal = 0;
+  double noise = 0;
+  for (size_t i = 0; i < std::min(reference.size(), actual.size()); ++i) {
+    const double diff = static_cast<double>(actual[i]) - reference[i];
+    signal += static_cast<double>(reference[i]) * reference[i];
+    noise += diff * diff;
+  }
+  return noise == 0 ? std::numeric_limits<double>::infinity() : 10 * std::log10(signal / noise);
+}
+
+std::vector<int16_t> ResampleReference(const std::vector<int16_t>& interleaved, int channels,
+                                       int inputRate, int outputRate) {
+  const size_t frames = interleaved.size() / static_cast<size_t>(channels);
+  const size_t outFrames = static_cast<size_t>(std::llround(double(frames) * outputRate / inputRate));
+  std::vector<int16_t> output(outFrames * channels);
+  soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+  io.flags |= SOXR_NO_DITHER;
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  size_t done = 0;
+  const soxr_error_t error =
+      soxr_oneshot(inputRate, outputRate, static_cast<unsigned>(channels), interleaved.data(),
+                   frames, nullptr, output.data(), outFrames, &done, &io, &quality, nullptr);
+  output.resize(error ? 0 : done * channels);
+  return output;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// Reference audio for judging what the program writes: libmpg123's decoding,
+// the PCM conversions a target asks for, libsoxr's resampling, and SNR.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// A bare MP3 stream fed to libmpg123 `chunk` bytes per pass, as the program
+// feeds its codec: the 16-bit samples each pass gives, with every complete
+// frame out at once (no read-ahead) and nothing trimmed.
+std::vector<std::vector<int16_t>> DecodeInPasses(const std::vector<uint8_t>& stream, size_t chunk);
+
+// Interleaved 16-bit audio stored as a PCM target of `outChannels` channels
+// and `outBits` (8 or 16) bits: stereo to mono as (L + R) / 2, mono to stereo
+// by duplication, 8-bit as (s16 >> 8) + 128.
+std::vector<uint8_t> PcmBytes(const std::vector<int16_t>& samples, int inChannels, int outChannels,
+                              int outBits);
+
+// 16-bit little-endian PCM bytes as samples.
+std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes);
+
+// Reference power over the power of the difference, in dB, over the common
+// length.
+double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& actual);
+
+// Interleaved 16-bit audio at another rate, by libsoxr (high quality, no
+// dither, delay compensated).
+std::vector<int16_t> ResampleReference(const std::vector<int16_t>& interleaved, int channels,
+                                       int inputRate, int outputRate);

@@ -1,0 +1,65 @@
+#include "tests/support/wave_bytes.h"
+
+#include "platform/byte_order.h"
+
+std::vector<uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
+
+void AppendBytes(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes) {
+  out->insert(out->end(), bytes.begin(), bytes.end());
+}
+
+std::vector<uint8_t> Le32(uint32_t value) {
+  std::vector<uint8_t> bytes(4);
+  StoreLe32(bytes.data(), value);
+  return bytes;
+}
+
+std::vector<uint8_t> ChunkBytes(const std::string& id, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> bytes(id.begin(), id.end());
+  AppendBytes(&bytes, Le32(static_cast<uint32_t>(data.size())));
+  AppendBytes(&bytes, data);
+  if (data.size() % 2 != 0) bytes.push_back(0);
+  return bytes;
+}
+
+std::vector<uint8_t> FmtChunkData(const FormatBlock& target) {
+  const WaveFormat format = ReadWaveFormat(target.data());
+  const size_t size = format.wFormatTag == kWaveFormatPcm ? 16 : 18 + format.cbSize;
+  return {target.begin(), target.begin() + size};
+}
+
+std::optional<std::vector<uint8_t>> WaveAudio(const std::vector<uint8_t>& file,
+                                              const std::vector<uint8_t>& fmt,
+                                              const std::vector<uint8_t>& between,
+                                              const std::vector<uint8_t>& after,
+                                              std::string* problem) {
+  const size_t at = 12 + 8 + fmt.size() + fmt.size() % 2 + between.size();
+  if (file.size() < at + 8 || LoadLe32(file.data() + at + 4) > file.size() - at - 8) {
+    *problem = "no whole \"data\" chunk where it belongs in " + std::to_string(file.size()) + " bytes";
+    return std::nullopt;
+  }
+  std::vector<uint8_t> audio(file.begin() + at + 8, file.begin() + at + 8 + LoadLe32(file.data() + at + 4));
+  std::vector<uint8_t> form{'W', 'A', 'V', 'E'};
+  AppendBytes(&form, ChunkBytes("fmt ", fmt));
+  AppendBytes(&form, between);
+  AppendBytes(&form, ChunkBytes("data", audio));
+  AppendBytes(&form, after);
+  std::vector<uint8_t> expected{'R', 'I', 'F', 'F'};
+  AppendBytes(&expected, Le32(static_cast<uint32_t>(form.size())));
+  AppendBytes(&expected, form);
+  if (form.size() % 2 != 0) expected.push_back(0);
+  if (expected == file) return audio;
+  *problem = "the bytes around the audio are not as expected";
+  return std::nullopt;
+}
+
+std::vector<int32_t> PcmValues(const std::vector<uint8_t>& bytes, int bits) {
+  const size_t width = static_cast<size_t>(bits) / 8;
+  std::vector<int32_t> values(bytes.size() / width);
+  for (size_t i = 0; i < values.size(); ++i) {
+    uint32_t word = 0;  // the sample in the top bits
+    for (size_t k = 0; k < width; ++k) word |= uint32_t{bytes[i * width + k]} << (32 - 8 * (width - k));
+    values[i] = static_cast<int32_t>(bits == 8 ? word ^ 0x80000000u : word) >> (32 - bits);
+  }
+  return values;
+}
