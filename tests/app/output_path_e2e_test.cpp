@@ -28,7 +28,8 @@ TEST(OutputPathE2e, EntriesAimedOutsideTheFolderAreRefused) {
   std::replace(absolute.begin(), absolute.end(), '/', '\\');
   const std::pair<std::string, std::string> refused[] = {
       {absolute, "absolute path: it starts with a backslash"},
-      {"..\\" + outside.path.filename().string() + "\\climb.wav", "path climbs out of the folder with \"..\""},
+      {"..\\" + outside.path.filename().string() + "\\climb.wav",
+       "path climbs out of the folder with \"..\""},
       {"link\\through.wav", "parent directory \"link\" is a symbolic link"},
       {"C:\\drive.wav", "absolute path: drive prefix \"C:\""},
   };
@@ -36,7 +37,8 @@ TEST(OutputPathE2e, EntriesAimedOutsideTheFolderAreRefused) {
   std::string errors;
   for (const auto& [path, reason] : refused) {
     sources.push_back({path, MakePcmFormat(1, 22050, 16), first.payload});
-    errors += "unpak: entry " + std::to_string(sources.size() - 1) + " (" + path + "): " + reason + "\n";
+    errors += "unpak: entry " + std::to_string(sources.size() - 1) + " (" + path + "): " + reason;
+    errors += "\n";
   }
   sources.push_back(PakSource(last));
   ASSERT_TRUE(WriteBytes(dir.path / "test.pak", BuildPak(sources, 1 << 20)));

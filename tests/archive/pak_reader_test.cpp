@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform/byte_order.h"
 
 // Archives are built by hand here, independently of the writer, so that a
 // writer fault cannot hide a reader fault.
@@ -11,15 +14,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint32_t Le32(const uint8_t* at) { return at[0] | at[1] << 8 | at[2] << 16 | uint32_t(at[3]) << 24; }
-
 // A header of `count` entries with the table at `table`, in a file of `size` bytes.
 Bytes Archive(uint32_t count, uint32_t table, size_t size) {
   Bytes bytes(std::max<size_t>(size, 16));
-  for (int i = 0; i < 4; ++i) {
-    bytes[4 + i] = uint8_t(count >> 8 * i);
-    bytes[8 + i] = uint8_t(table >> 8 * i);
-  }
+  StoreLe32(&bytes[4], count);
+  StoreLe32(&bytes[8], table);
   bytes.resize(size);
   return bytes;
 }
@@ -33,18 +32,17 @@ TEST(PakReader, HeaderAndTableMustFitTheFile) {
       {126322568u, 16, 64, false},  // times 34 is 2^32 + 16
       {1, 0xFFFFFFF0u, 64, false},  // offset plus 34 wraps past 2^32
   };
+  PakHeader header;
+  std::string reason;
   for (const auto& c : cases) {
     const Bytes bytes = Archive(c.count, c.table, c.size);
-    PakHeader header;
-    std::string reason;
     EXPECT_EQ(ReadPakHeader(bytes.data(), bytes.size(), &header, &reason), c.fits)
         << c.count << " entries at " << c.table << " in " << c.size << " bytes";
   }
-  std::string reason;
-  PakHeader header;
   const Bytes cut = Archive(1, 16, 49);
   ASSERT_FALSE(ReadPakHeader(cut.data(), cut.size(), &header, &reason));
-  EXPECT_EQ(reason, "entry table (1 entries of 34 bytes at offset 16) runs past the end of the file (49 bytes)");
+  EXPECT_EQ(reason, "entry table (1 entries of 34 bytes at offset 16) runs past the end of the "
+                    "file (49 bytes)");
   ASSERT_FALSE(ReadPakHeader(cut.data(), 10, &header, &reason));
   EXPECT_EQ(reason, "too short for an archive header (10 bytes)");
 }
@@ -57,13 +55,12 @@ TEST(PakReader, RecordsAre34BytesApartAndReadUnaligned) {
   std::string reason;
   ASSERT_TRUE(ReadPakHeader(bytes.data(), bytes.size(), &header, &reason)) << reason;
   for (uint32_t index = 0; index < 2; ++index) {
-    const uint8_t record = uint8_t(16 + 34 * index);
-    const uint8_t expected[] = {record, uint8_t(record + 1), uint8_t(record + 2), uint8_t(record + 3)};
+    const uint8_t* record = &bytes[16 + 34 * index];
     const PakEntry entry = ReadPakEntry(bytes.data(), header, index);
-    EXPECT_EQ(entry.dataOffset, Le32(expected)) << index;
-    EXPECT_EQ(entry.nameOffset, Le32(expected) + 0x04040404u) << index;
-    EXPECT_EQ(entry.dataSize, Le32(expected) + 0x08080808u) << index;
-    for (size_t i = 0; i < kTargetFormatSize; ++i) EXPECT_EQ(entry.targetFormat[i], record + 12 + i);
+    EXPECT_EQ(entry.dataOffset, LoadLe32(record)) << index;
+    EXPECT_EQ(entry.nameOffset, LoadLe32(record + 4)) << index;
+    EXPECT_EQ(entry.dataSize, LoadLe32(record + 8)) << index;
+    EXPECT_EQ(std::memcmp(entry.targetFormat, record + 12, kTargetFormatSize), 0) << index;
   }
 }
 
@@ -72,9 +69,10 @@ TEST(PakReader, EntriesMustLieInsideTheFile) {
   // a name that every entry that resolves shares.
   Bytes bytes(50);
   for (char c : std::string("a.wav") + '\0') bytes.push_back(uint8_t(c));
-  const struct { uint32_t names, name, offset, size; uint8_t cbSize; size_t cut; const char* reason; } cases[] = {
+  // The name table's offset, the entry's fields, bytes cut off the file, the reason's start.
+  const struct { uint32_t names, name, offset, size, cbSize, cut; const char* reason; } cases[] = {
       {50, 0, 50, 6, 0, 0, ""},
-      {50, 0, 56, 0, 4, 0, ""},                      // an empty payload at the very end; cbSize 4 fits
+      {50, 0, 56, 0, 4, 0, ""},  // an empty payload at the very end; cbSize 4 fits
       {50, 6, 0, 1, 0, 0, "name at offset 56 lies past the end"},
       {0xFFFFFFF0u, 0x10 + 50, 0, 1, 0, 0, "name at offset 4294967346 lies past"},  // not 50
       {50, 0, 0, 1, 0, 1, "name at offset 50 is not terminated inside the file"},
@@ -87,10 +85,11 @@ TEST(PakReader, EntriesMustLieInsideTheFile) {
     PakHeader header;
     header.nameTableOffset = c.names;
     PakEntry entry{c.offset, c.name, c.size};
-    entry.targetFormat[16] = c.cbSize;
+    entry.targetFormat[16] = uint8_t(c.cbSize);
     EntryView view;
     std::string reason;
-    const bool ok = ResolvePakEntry(bytes.data(), bytes.size() - c.cut, header, entry, &view, &reason);
+    const size_t size = bytes.size() - c.cut;
+    const bool ok = ResolvePakEntry(bytes.data(), size, header, entry, &view, &reason);
     EXPECT_EQ(ok, *c.reason == '\0') << c.reason;
     EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
     if (ok) {

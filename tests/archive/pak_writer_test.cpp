@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,12 @@ TEST(PakWriter, ArchivesReadBackThroughTheReader) {
     EntryView view;
     ASSERT_TRUE(ResolvePakEntry(pak.data(), pak.size(), header, entry, &view, &reason)) << reason;
     EXPECT_EQ(view.path, entries[index].path);
-    EXPECT_EQ(std::vector<uint8_t>(view.payload, view.payload + view.payloadSize), entries[index].payload);
+    const std::vector<uint8_t>& payload = entries[index].payload;
+    EXPECT_EQ(std::vector<uint8_t>(view.payload, view.payload + view.payloadSize), payload);
     // The target format is stored as given and padded with zeros to 22 bytes.
     std::vector<uint8_t> padded = entries[index].targetFormat;
     padded.resize(kTargetFormatSize, 0);
-    EXPECT_EQ(std::vector<uint8_t>(view.targetFormat, view.targetFormat + kTargetFormatSize), padded);
+    EXPECT_EQ(std::memcmp(view.targetFormat, padded.data(), kTargetFormatSize), 0);
   }
   EXPECT_EQ(pak.back(), 5) << "the last payload ends the file";
 }
