@@ -73,14 +73,17 @@ int32_t RunStage(EncoderStream& stream, const int16_t* frames, size_t count, boo
   stream.stageEnded = end;
   const size_t start = stream.held.size();
   stream.held.resize(start + stream.stageOutput.size() / 2);
-  std::memcpy(stream.held.data() + start, stream.stageOutput.data(),
-              (stream.held.size() - start) * 2);
+  // memcpy must not see the null data() of an empty vector, even for 0 bytes.
+  if (stream.held.size() > start) {
+    std::memcpy(stream.held.data() + start, stream.stageOutput.data(),
+                (stream.held.size() - start) * 2);
+  }
   return kCodecOk;
 }
 
 void Deliver(EncoderStream& stream, CodecStreamHeader& header) {
   const size_t count = std::min<size_t>(stream.pending.size(), header.cbDstLength);
-  std::memcpy(header.pbDst, stream.pending.data(), count);
+  if (count > 0) std::memcpy(header.pbDst, stream.pending.data(), count);
   stream.pending.erase(stream.pending.begin(), stream.pending.begin() + count);
   header.cbDstLengthUsed = static_cast<uint32_t>(count);
 }
@@ -161,7 +164,7 @@ int32_t ConvertEncoderStream(EncoderStream& stream, CodecStreamHeader& header, u
     const size_t samples = frames * stream.source.nChannels;
     if (stream.stage) {
       stream.stageInput.resize(samples);
-      std::memcpy(stream.stageInput.data(), header.pbSrc, samples * 2);
+      if (samples > 0) std::memcpy(stream.stageInput.data(), header.pbSrc, samples * 2);
       if (RunStage(stream, stream.stageInput.data(), frames, end) != kCodecOk) return kCodecError;
     } else {
       const size_t start = stream.held.size();
