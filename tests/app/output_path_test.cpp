@@ -29,19 +29,16 @@ TEST(OutputPath, AcceptsOnlyRelativePathsThatStayInsideWithoutLinks) {
   const std::pair<std::string, std::string> cases[] = {
       {"x.wav", ""}, {"music\\theme.wav", ""}, {"a\\.\\b.wav", ""}, {"..x.wav", ""},
       {"a..\\b...wav", ""}, {"ab:c.wav", ""}, {"dir\\C:x.wav", ""}, {"\xC3\xA9t\xC3\xA9.wav", ""},
-      {"", "empty path"},
-      {"\\x.wav", "absolute path"},
-      {"\\\\server\\share\\x.wav", "network share"},
+      {"", "empty path"}, {"\\x.wav", "absolute path"}, {"\\\\srv\\share\\x.wav", "network share"},
       {"C:\\x.wav", "drive prefix \"C:\""}, {"z:x.wav", "drive prefix \"z:\""},
       {"..", "\"..\""}, {"..\\x.wav", "\"..\""}, {"a\\..\\x.wav", "\"..\""}, {"a\\b\\..", "\"..\""},
       {"a/b.wav", "\"/\" is not allowed"}, {"/etc/x.wav", "\"/\" is not allowed"},
       {"a\\", "empty file name"}, {"a\\.", "\".\" is not a file name"},
-      {"a\\\\b.wav", "two backslashes"},
+      {"a\\\\b.wav", "two backslashes"}, {"a\\\\", "two backslashes"},
       // Links are refused wherever they stand and wherever they point.
       {"inner\\x.wav", "parent directory \"inner\" is a symbolic link"},
-      {"inner\\deep\\x.wav", "\"inner\""},
       {"real\\away\\new\\x.wav", "parent directory \"real/away\" is a symbolic link"},
-      {"dangling\\x.wav", "\"dangling\""},
+      {"inner\\deep\\x.wav", "\"inner\""}, {"dangling\\x.wav", "\"dangling\""},
       // Real folders, folders still to be made, a link as the file itself
       // (the output replaces it) and a file where a folder should be (its
       // creation fails later) pass.
