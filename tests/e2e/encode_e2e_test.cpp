@@ -41,7 +41,8 @@ FormatBlock Target(uint16_t tag, int channels, int rate, int blockAlign, int bit
 }
 
 FormatBlock Ima(int channels, int rate, int blockAlign) {
-  return Target(kImaAdpcm, channels, rate, blockAlign, 4, (blockAlign - 4 * channels) * 2 / channels + 1);
+  const int perBlock = (blockAlign - 4 * channels) * 2 / channels + 1;
+  return Target(kImaAdpcm, channels, rate, blockAlign, 4, perBlock);
 }
 
 MusicEntry Encoded(const std::string& path, const EncodedClip& clip, FormatBlock target) {
@@ -100,9 +101,8 @@ std::vector<int16_t> DecodeIma(const std::vector<uint8_t>& data, int channels, s
 // The file's audio decoded by sox or ffmpeg to 16-bit samples; empty when
 // the tool refuses it.
 std::vector<int16_t> PeerDecode(const std::string& tool, const std::filesystem::path& file) {
-  const std::vector<std::string> argv =
-      tool == "sox" ? std::vector<std::string>{"env", "sox", "-D", file, "-t", "raw", "-e", "signed", "-b", "16", "-"}
-                    : std::vector<std::string>{"env", "ffmpeg", "-v", "error", "-nostdin", "-i", file, "-f", "s16le", "-"};
+  std::vector<std::string> argv{"env", "ffmpeg", "-v", "error", "-i", file, "-f", "s16le", "-"};
+  if (tool == "sox") argv = {"env", "sox", "-D", file, "-t", "raw", "-e", "signed", "-b", "16", "-"};
   const ProgramResult result = RunProgram("/usr/bin/env", argv, file.parent_path());
   if (result.exitStatus != 0) return {};
   return Samples16({result.out.begin(), result.out.end()});
@@ -114,21 +114,16 @@ TEST(Encode, NonPcmTargetsDecodeInSoxAndFfmpegToTheDecodedAudio) {
   }
   TempDir dir;
   const RiffChunk info{"LIST", {'I', 'N', 'F', 'O'}};
-  MusicEntry imaStereo = Encoded("ima\\stereo.wav", StereoClip(), Ima(2, 44100, 2048));
-  PayloadParts parts;
-  parts.decodedLength = *imaStereo.cap;
-  parts.kept = {info};
-  parts.tail = {{"cue ", Le32(0)}};
-  SetPayloadParts(&imaStereo, parts);
+  const MusicEntry imaStereo =
+      WithParts(Encoded("ima\\stereo.wav", StereoClip(), Ima(2, 44100, 2048)), 88200 * 4, {info},
+                {{"cue ", Le32(0)}});
   // No audio at all, by a cap of 0 or an empty "data" chunk: an empty
   // "data" chunk in a complete file.
-  MusicEntry capped = Encoded("capped.wav", StereoClip(), Ima(2, 44100, 2048));
-  PayloadParts cappedParts;
-  cappedParts.kept = {info};
-  SetPayloadParts(&capped, cappedParts);
+  const MusicEntry capped =
+      WithParts(Encoded("capped.wav", StereoClip(), Ima(2, 44100, 2048)), 0, {info});
   MusicEntry empty = Encoded("empty.wav", NarrowClip(), Target(0x31, 1, 8000, 65, 0, 320));
   empty.mp3.clear();
-  SetPayloadParts(&empty, PayloadParts{});
+  empty = WithParts(empty, 32000);
 
   const double exact = std::numeric_limits<double>::infinity();
   const struct {
@@ -204,14 +199,11 @@ TEST(Resample, PcmTargetsAtOtherRatesHaveTheCappedLengthAndLineUp) {
                  {MonoClip(), 1, 8000, 8}};
   std::vector<MusicEntry> entries;
   for (const auto& [clip, channels, rate, bits] : layouts) {
-    MusicEntry& entry =
-        entries.emplace_back(PlainMusicEntry(std::to_string(rate) + ".wav", clip, channels, bits));
-    entry.target = MakePcmFormat(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
-                                 static_cast<uint16_t>(bits));
-    PayloadParts parts;
-    parts.decodedLength = static_cast<uint32_t>(clip.samples.size() / clip.channels * rate /
-                                                clip.rate * channels * bits / 8);
-    SetPayloadParts(&entry, parts);
+    entries.push_back(WithParts(PlainMusicEntry(std::to_string(rate) + ".wav", clip, channels, bits),
+                                static_cast<uint32_t>(clip.samples.size() / clip.channels * rate /
+                                                      clip.rate * channels * bits / 8)));
+    entries.back().target = MakePcmFormat(static_cast<uint16_t>(channels),
+                                          static_cast<uint32_t>(rate), static_cast<uint16_t>(bits));
   }
   std::string transcript;  // the marks follow the resampler's output, not checked here
   const ProgramResult result = UnpackEntries(dir.path, entries, &transcript);

@@ -19,15 +19,16 @@ const EncodedClip& MonoClip() {
   return clip;
 }
 
-void SetPayloadParts(MusicEntry* entry, PayloadParts parts) {
-  parts.sourceFormat = ClipSourceFormat(*entry->clip);
-  parts.mp3 = entry->mp3;
-  entry->payload = BuildEntryPayload(parts);
-  entry->cap = parts.decodedLength;
-  entry->between.clear();
-  for (const RiffChunk& chunk : parts.kept) AppendBytes(&entry->between, ChunkBytes(chunk.id, chunk.data));
-  entry->after.clear();
-  for (const RiffChunk& chunk : parts.tail) AppendBytes(&entry->after, ChunkBytes(chunk.id, chunk.data));
+MusicEntry WithParts(MusicEntry entry, uint32_t cap, const std::vector<RiffChunk>& kept,
+                     const std::vector<RiffChunk>& tail, const std::vector<RiffChunk>& dropped) {
+  entry.payload =
+      BuildEntryPayload({ClipSourceFormat(*entry.clip), dropped, cap, kept, entry.mp3, tail});
+  entry.cap = cap;
+  entry.between.clear();
+  entry.after.clear();
+  for (const RiffChunk& chunk : kept) AppendBytes(&entry.between, ChunkBytes(chunk.id, chunk.data));
+  for (const RiffChunk& chunk : tail) AppendBytes(&entry.after, ChunkBytes(chunk.id, chunk.data));
+  return entry;
 }
 
 MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int channels,
@@ -40,13 +41,13 @@ MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int
   entry.target = MakePcmFormat(static_cast<uint16_t>(channels), static_cast<uint32_t>(clip.rate),
                                static_cast<uint16_t>(bits));
   entry.mp3 = clip.mp3.bytes;
-  PayloadParts parts;
-  parts.decodedLength = static_cast<uint32_t>(clip.samples.size() / clip.channels * channels * bits / 8);
-  SetPayloadParts(&entry, parts);
-  return entry;
+  return WithParts(entry, static_cast<uint32_t>(clip.samples.size() / clip.channels) *
+                              static_cast<uint32_t>(channels * bits / 8));
 }
 
-PakEntrySource PakSource(const MusicEntry& entry) { return {entry.path, entry.target, entry.payload}; }
+PakEntrySource PakSource(const MusicEntry& entry) {
+  return {entry.path, entry.target, entry.payload};
+}
 
 ExpectedOutput ExpectOutput(const MusicEntry& entry) {
   ExpectedOutput expected;
@@ -55,16 +56,19 @@ ExpectedOutput ExpectOutput(const MusicEntry& entry) {
   for (const std::vector<int16_t>& pass : DecodeInPasses(entry.mp3, chunk)) {
     if (pass.empty()) continue;
     ++expected.marks;
-    const std::vector<uint8_t> bytes = PcmBytes(pass, entry.clip->channels, entry.channels, entry.bits);
-    const size_t cut = std::min(skip, bytes.size());
-    skip -= cut;
-    int64_t length = static_cast<int64_t>(bytes.size() - cut);
-    const int64_t room = entry.cap ? int64_t{*entry.cap} - int64_t(expected.audio.size()) : length;
-    if (length > room) {
-      length = room - (entry.bits == 8 && *entry.cap % 2 == 1 ? 2 : 0);
+    const std::vector<uint8_t> bytes =
+        PcmBytes(pass, entry.clip->channels, entry.channels, entry.bits);
+    const int64_t cut = static_cast<int64_t>(std::min(skip, bytes.size()));
+    skip -= static_cast<size_t>(cut);
+    const int64_t decoded = static_cast<int64_t>(bytes.size()) - cut;
+    const int64_t room = entry.cap ? int64_t{*entry.cap} - int64_t(expected.audio.size()) : decoded;
+    // Past the cap: cut to it, and 2 bytes more for an 8-bit target and an odd cap.
+    const int64_t length =
+        decoded <= room ? decoded : room - (entry.bits == 8 && *entry.cap % 2 == 1 ? 2 : 0);
+    if (length > 0) {
+      expected.audio.insert(expected.audio.end(), bytes.begin() + cut, bytes.begin() + cut + length);
     }
-    if (length > 0) expected.audio.insert(expected.audio.end(), bytes.begin() + cut, bytes.begin() + cut + length);
-    if (length < int64_t(bytes.size() - cut)) break;
+    if (length < decoded) break;
   }
   return expected;
 }
@@ -131,7 +135,9 @@ void CheckOutput(const std::filesystem::path& root, const MusicEntry& entry) {
   const std::vector<int32_t> actual = PcmValues(OutputAudio(root, entry), entry.bits);
   ASSERT_EQ(actual.size(), expected.size());
   int maxDiff = 0;
-  for (size_t i = 0; i < actual.size(); ++i) maxDiff = std::max(maxDiff, std::abs(actual[i] - expected[i]));
+  for (size_t i = 0; i < actual.size(); ++i) {
+    maxDiff = std::max(maxDiff, std::abs(actual[i] - expected[i]));
+  }
   EXPECT_LE(maxDiff, entry.clip->channels == 2 && entry.channels == 1 ? 1 : 0);
   if (actual.size() / entry.channels < 8192) return;  // too short to line up
   ExpectAligned(Samples16(PcmBytes(entry.clip->samples, entry.clip->channels, entry.channels, 16)),

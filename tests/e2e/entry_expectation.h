@@ -36,10 +36,12 @@ struct MusicEntry {
 MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int channels,
                            int bits);
 
-// Builds the payload from `parts` (with the entry's source format and MP3
-// stream filled in) and records what the output must copy: the kept chunks
-// before "data", the tail chunks after it.
-void SetPayloadParts(MusicEntry* entry, PayloadParts parts);
+// The entry with its payload rebuilt: "fmt ", the dropped chunks, "skee"
+// holding `cap`, the kept chunks, "data", the tail chunks; and what the
+// output must copy: the kept chunks before "data", the tail after it.
+MusicEntry WithParts(MusicEntry entry, uint32_t cap, const std::vector<RiffChunk>& kept = {},
+                     const std::vector<RiffChunk>& tail = {},
+                     const std::vector<RiffChunk>& dropped = {});
 
 PakEntrySource PakSource(const MusicEntry& entry);
 

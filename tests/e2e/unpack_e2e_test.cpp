@@ -18,16 +18,6 @@
 
 namespace {
 
-MusicEntry WithParts(MusicEntry entry, uint32_t cap, std::vector<RiffChunk> kept = {},
-                     std::vector<RiffChunk> tail = {}) {
-  PayloadParts parts;
-  parts.decodedLength = cap;
-  parts.kept = std::move(kept);
-  parts.tail = std::move(tail);
-  SetPayloadParts(&entry, parts);
-  return entry;
-}
-
 TEST(Unpack, WritesEveryEntryWithItsChunksCappedAndAlignedAudio) {
   TempDir dir;
   const EncodedClip& stereo = StereoClip();
@@ -35,13 +25,9 @@ TEST(Unpack, WritesEveryEntryWithItsChunksCappedAndAlignedAudio) {
   const RiffChunk info{"LIST", Text("INFO")};
   const RiffChunk cue{"cue ", Le32(1)};
 
-  MusicEntry theme = PlainMusicEntry("theme.wav", stereo, 2, 16);
-  PayloadParts parts;
-  parts.dropped = {{"fact", Le32(88200)}, {"junk", Text("odd")}};
-  parts.decodedLength = full;
-  parts.kept = {info, {"note", Text("kept!")}};
-  parts.tail = {cue};
-  SetPayloadParts(&theme, parts);
+  MusicEntry theme = WithParts(PlainMusicEntry("theme.wav", stereo, 2, 16), full,
+                               {info, {"note", Text("kept!")}}, {cue},
+                               {{"fact", Le32(88200)}, {"junk", Text("odd")}});
   // Bytes beyond the form's stated size are copied too (odd: the output's
   // form gets a pad byte).
   AppendBytes(&theme.payload, Text("END"));

@@ -9,17 +9,10 @@
 #include <limits>
 #include <memory>
 
-namespace {
-
-struct HandleDeleter {
-  void operator()(mpg123_handle* handle) const { mpg123_delete(handle); }
-};
-
-}  // namespace
-
 std::vector<std::vector<int16_t>> DecodeInPasses(const std::vector<uint8_t>& stream, size_t chunk) {
   std::vector<std::vector<int16_t>> passes;
-  const std::unique_ptr<mpg123_handle, HandleDeleter> handle(mpg123_new(nullptr, nullptr));
+  const std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(mpg123_new(nullptr, nullptr),
+                                                                       &mpg123_delete);
   mpg123_handle* mh = handle.get();
   if (mh == nullptr) return passes;
   mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);

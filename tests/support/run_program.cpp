@@ -10,10 +10,7 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 std::string ReadAll(FILE* file) {
   std::string text;
@@ -30,8 +27,8 @@ std::string ReadAll(FILE* file) {
 ProgramResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& argv,
                          const std::filesystem::path& cwd) {
   ProgramResult result;
-  const File out(std::tmpfile());
-  const File err(std::tmpfile());
+  const File out(std::tmpfile(), &std::fclose);
+  const File err(std::tmpfile(), &std::fclose);
   if (!out || !err) return result;
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

@@ -9,9 +9,7 @@ void AppendBytes(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> Le32(uint32_t value) {
-  std::vector<uint8_t> bytes(4);
-  StoreLe32(bytes.data(), value);
-  return bytes;
+  return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
 }
 
 std::vector<uint8_t> ChunkBytes(const std::string& id, const std::vector<uint8_t>& data) {
@@ -33,12 +31,12 @@ std::optional<std::vector<uint8_t>> WaveAudio(const std::vector<uint8_t>& file,
                                               const std::vector<uint8_t>& between,
                                               const std::vector<uint8_t>& after,
                                               std::string* problem) {
-  const size_t at = 12 + 8 + fmt.size() + fmt.size() % 2 + between.size();
-  if (file.size() < at + 8 || LoadLe32(file.data() + at + 4) > file.size() - at - 8) {
-    *problem = "no whole \"data\" chunk where it belongs in " + std::to_string(file.size()) + " bytes";
+  const size_t at = 12 + 8 + fmt.size() + fmt.size() % 2 + between.size() + 8;
+  if (file.size() < at || LoadLe32(file.data() + at - 4) > file.size() - at) {
+    *problem = "no whole \"data\" chunk where it belongs";
     return std::nullopt;
   }
-  std::vector<uint8_t> audio(file.begin() + at + 8, file.begin() + at + 8 + LoadLe32(file.data() + at + 4));
+  std::vector<uint8_t> audio(file.begin() + at, file.begin() + at + LoadLe32(file.data() + at - 4));
   std::vector<uint8_t> form{'W', 'A', 'V', 'E'};
   AppendBytes(&form, ChunkBytes("fmt ", fmt));
   AppendBytes(&form, between);
@@ -58,7 +56,7 @@ std::vector<int32_t> PcmValues(const std::vector<uint8_t>& bytes, int bits) {
   std::vector<int32_t> values(bytes.size() / width);
   for (size_t i = 0; i < values.size(); ++i) {
     uint32_t word = 0;  // the sample in the top bits
-    for (size_t k = 0; k < width; ++k) word |= uint32_t{bytes[i * width + k]} << (32 - 8 * (width - k));
+    for (size_t k = 0; k < width; ++k) word = (word >> 8) | uint32_t{bytes[i * width + k]} << 24;
     values[i] = static_cast<int32_t>(bits == 8 ? word ^ 0x80000000u : word) >> (32 - bits);
   }
   return values;
