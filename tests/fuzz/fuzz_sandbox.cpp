@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -47,6 +48,16 @@ void SilenceStdout() {
   close(null);
 }
 
+// An archive that claims more than the disk holds asks on the controlling
+// terminal whether to go on; without one the answer is no at once, so an
+// input can never wait for a key.
+void DetachFromTerminal() {
+  const int terminal = open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (terminal < 0) return;
+  ioctl(terminal, TIOCNOTTY);
+  close(terminal);
+}
+
 void RemoveSandbox() {
   std::error_code error;
   fs::remove_all(State().outer, error);
@@ -57,6 +68,7 @@ void RemoveSandbox() {
 void FuzzSandboxInit() {
   RegisterCodec();
   SilenceStdout();
+  DetachFromTerminal();
   std::string pattern = (fs::temp_directory_path() / "unpak-fuzz-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a temporary folder");
   Sandbox& sandbox = State();
