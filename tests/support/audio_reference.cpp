@@ -32,6 +32,7 @@ std::vector<std::vector<int16_t>> DecodeInPasses(const std::vector<uint8_t>& str
       result = mpg123_decode(mh, input, inputSize, out.data(), out.size(), &done);
       input = nullptr;
       inputSize = 0;
+      if (done == 0) continue;
       pass.resize(pass.size() + done / 2);
       std::memcpy(pass.data() + pass.size() - done / 2, out.data(), done / 2 * 2);
     }
