@@ -13,7 +13,6 @@
 #include <utmp.h>
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,21 +37,6 @@ constexpr const char* kScript =
     "ls -A\n"
     "[ \"$saved\" = \"$(settings)\" ] || echo terminal settings changed\n"
     "exit $status\n";
-
-// The unshare option that allows mounting here: as root a mount namespace
-// will do; otherwise a user namespace that maps the user to root as well.
-const std::optional<std::string>& NamespaceOption() {
-  static const std::optional<std::string> option = []() -> std::optional<std::string> {
-    TempDir dir;
-    for (const std::string option : {"-m", "-rm"}) {
-      const std::vector<std::string> probe{"env", "unshare", option, "mount", "-t", "tmpfs",
-                                           "tmpfs", dir.path};
-      if (RunProgram("/usr/bin/env", probe, dir.path).exitStatus == 0) return option;
-    }
-    return std::nullopt;
-  }();
-  return option;
-}
 
 // Runs `argv` with a new pseudo-terminal as its standard output and error
 // (and as its controlling terminal if `controlling`), standard input from
@@ -99,9 +83,18 @@ int RunOnTerminal(const std::vector<std::string>& argv, bool controlling, const 
 }
 
 TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
-  if (!NamespaceOption()) {
-    GTEST_SKIP() << "this process may not mount a tmpfs in a private mount namespace";
+  // The unshare option that allows mounting here: as root a mount namespace
+  // will do; otherwise a user namespace that maps the user to root as well.
+  TempDir dir;
+  const std::string small = dir.path / "small", pak = dir.path / "test.pak";
+  ASSERT_TRUE(std::filesystem::create_directory(small));
+  std::string unshare;
+  for (const char* option : {"-m", "-rm"}) {
+    const std::vector<std::string> argv{"/usr/bin/unshare", option, "mount", "-t", "tmpfs", "tmpfs",
+                                        small};
+    if (unshare.empty() && RunProgram(argv[0], argv, dir.path).exitStatus == 0) unshare = option;
   }
+  if (unshare.empty()) GTEST_SKIP() << "this process may not mount a tmpfs in a private namespace";
   const EncodedClip clip = MakeEncodedClip(1, 22050, 22050, 7, 48);
   const MusicEntry song = PlainMusicEntry("song.wav", clip, 1, 16);
   const std::string line = ExpectedLine(song);
@@ -122,12 +115,9 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.keys) + " needing " + std::to_string(c.needed));
-    TempDir dir;
-    ASSERT_TRUE(WriteBytes(dir.path / "test.pak", BuildPak({PakSource(song)}, c.needed)));
-    ASSERT_TRUE(std::filesystem::create_directory(dir.path / "small"));
-    const auto in = [&](const char* name) { return (dir.path / name).string(); };
-    const std::vector<std::string> command{"unshare", *NamespaceOption(), "sh", "-c", kScript,
-                                           "sh", in("small"), UNPAK_BINARY, in("test.pak")};
+    ASSERT_TRUE(WriteBytes(pak, BuildPak({PakSource(song)}, c.needed)));
+    const std::vector<std::string> command{"unshare", unshare, "sh", "-c", kScript,
+                                           "sh", small, UNPAK_BINARY, pak};
     std::string transcript;
     EXPECT_EQ(RunOnTerminal(command, c.controlling, prompt, c.keys, &transcript), c.status);
     EXPECT_EQ(transcript, c.out + (c.status ? "" : "song.wav\n"));

@@ -24,27 +24,25 @@ Bytes Archive(uint32_t count, uint32_t table, size_t size) {
 }
 
 TEST(PakReader, HeaderAndTableMustFitTheFile) {
-  const struct { uint32_t count, table; size_t size; bool fits; } cases[] = {
-      {0, 0, 15, false},
-      {0, 0xFFFFFFFFu, 16, true},  // no entries: the table offset does not matter
-      {1, 16, 49, false}, {1, 16, 50, true},
-      {4000000000u, 16, 4096, false},
-      {126322568u, 16, 64, false},  // times 34 is 2^32 + 16
-      {1, 0xFFFFFFF0u, 64, false},  // offset plus 34 wraps past 2^32
+  // The reason must start with the text; an empty one means the header is read.
+  const struct { uint32_t count, table; size_t size; const char* reason; } cases[] = {
+      {0, 0, 15, "too short for an archive header (15 bytes)"},
+      {0, 0xFFFFFFFFu, 16, ""},  // no entries: the table offset does not matter
+      {1, 16, 49, "entry table (1 entries of 34 bytes at offset 16) runs past the end of the "
+                  "file (49 bytes)"},
+      {1, 16, 50, ""},
+      {4000000000u, 16, 4096, "entry table (4000000000 entries"},
+      {126322568u, 16, 64, "entry table"},  // times 34 is 2^32 + 16
+      {1, 0xFFFFFFF0u, 64, "entry table"},  // offset plus 34 wraps past 2^32
   };
-  PakHeader header;
-  std::string reason;
   for (const auto& c : cases) {
     const Bytes bytes = Archive(c.count, c.table, c.size);
-    EXPECT_EQ(ReadPakHeader(bytes.data(), bytes.size(), &header, &reason), c.fits)
+    PakHeader header;
+    std::string reason;
+    EXPECT_EQ(ReadPakHeader(bytes.data(), bytes.size(), &header, &reason), *c.reason == '\0')
         << c.count << " entries at " << c.table << " in " << c.size << " bytes";
+    EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
   }
-  const Bytes cut = Archive(1, 16, 49);
-  ASSERT_FALSE(ReadPakHeader(cut.data(), cut.size(), &header, &reason));
-  EXPECT_EQ(reason, "entry table (1 entries of 34 bytes at offset 16) runs past the end of the "
-                    "file (49 bytes)");
-  ASSERT_FALSE(ReadPakHeader(cut.data(), 10, &header, &reason));
-  EXPECT_EQ(reason, "too short for an archive header (10 bytes)");
 }
 
 TEST(PakReader, RecordsAre34BytesApartAndReadUnaligned) {

@@ -6,14 +6,7 @@
 #include "app/unpack_archive.h"
 #include "tests/fuzz/fuzz_sandbox.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  FuzzSandboxInit();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzSandboxEnter();
-  UnpackArchiveBytes(data, size, "fuzz input");
-  FuzzSandboxLeave();
+  FuzzInSandbox([&] { UnpackArchiveBytes(data, size, "fuzz input"); });
   return 0;
 }

@@ -7,8 +7,9 @@
 // Selector bits: 0 channels (mono, stereo); 1-2 sample width (8, 16, 24, 32);
 // 3-6 sample rate (index into kFuzzRates, wrapping); 7 raw target format.
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "archive/pak_format.h"
 
@@ -22,8 +23,6 @@ inline constexpr uint8_t FuzzSelector(int channels, int bits, int rateIndex) {
 
 // The rate index that selects `rate`, or -1.
 inline constexpr int FuzzRateIndex(uint32_t rate) {
-  for (size_t i = 0; i < sizeof kFuzzRates / sizeof kFuzzRates[0]; ++i) {
-    if (kFuzzRates[i] == rate) return static_cast<int>(i);
-  }
-  return -1;
+  const uint32_t* at = std::find(std::begin(kFuzzRates), std::end(kFuzzRates), rate);
+  return at == std::end(kFuzzRates) ? -1 : static_cast<int>(at - kFuzzRates);
 }

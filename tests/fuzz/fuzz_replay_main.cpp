@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
@@ -15,54 +14,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool ReadWhole(const fs::path& path, std::vector<uint8_t>* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-bool Inputs(const fs::path& argument, std::vector<fs::path>* files) {
-  std::error_code error;
-  if (!fs::is_directory(argument, error)) {
-    files->push_back(argument);
-    return fs::is_regular_file(argument, error);
-  }
-  std::vector<fs::path> found;
-  for (const fs::directory_entry& entry : fs::directory_iterator(argument, error)) {
-    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
-      found.push_back(entry.path());
-    }
-  }
-  std::sort(found.begin(), found.end());
-  files->insert(files->end(), found.begin(), found.end());
-  return !error;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   std::vector<fs::path> files;
   for (int i = 1; i < argc; ++i) {
-    if (!Inputs(argv[i], &files)) {
+    const size_t first = files.size();
+    std::error_code error;
+    if (!fs::is_directory(argv[i], error)) {
+      files.push_back(argv[i]);
+    } else {
+      for (const fs::directory_entry& entry : fs::directory_iterator(argv[i], error)) {
+        files.push_back(entry.path());
+      }
+    }
+    if (error) {
       std::fprintf(stderr, "cannot read %s\n", argv[i]);
       return 2;
     }
+    std::sort(files.begin() + first, files.end());
   }
   LLVMFuzzerInitialize(&argc, &argv);
   for (const fs::path& file : files) {
-    std::vector<uint8_t> bytes;
-    if (!ReadWhole(file, &bytes)) {
+    // Exactly the input's size, so reads past its end are caught as they are
+    // under libFuzzer.
+    std::error_code error;
+    const uintmax_t size = fs::file_size(file, error);
+    std::vector<uint8_t> bytes(error ? 0 : size);
+    std::ifstream in(file, std::ios::binary);
+    if (error || !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()))) {
       std::fprintf(stderr, "cannot read %s\n", file.c_str());
       return 2;
     }
     std::fprintf(stderr, "input %s (%zu bytes)\n", file.c_str(), bytes.size());
-    // A copy holds exactly the input, so reads past its end are caught as
-    // they are under libFuzzer.
-    const std::vector<uint8_t> exact(bytes);
-    LLVMFuzzerTestOneInput(exact.data(), exact.size());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
   std::fprintf(stderr, "%zu inputs ran\n", files.size());
   return 0;

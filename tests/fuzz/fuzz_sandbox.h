@@ -1,14 +1,12 @@
 #pragma once
 
-// The surroundings that the fuzz harnesses run each input in: the codec
-// module registered, standard output silenced, and a private working folder
-// that every input starts in, empty, and must not write beside.
+// The surroundings that the fuzz harnesses run each input in. Before the
+// first input, LLVMFuzzerInitialize (defined with these) registers the codec
+// module, silences standard output, gives up the controlling terminal and
+// makes a private working folder; it aborts when any of that fails.
 
-// Once, before the first input. Aborts when the codec module cannot be
-// registered or the folder cannot be made.
-void FuzzSandboxInit();
+#include <functional>
 
-// Around each input: enter changes into the working folder; leave changes
-// back, empties the folder and aborts when anything appeared next to it.
-void FuzzSandboxEnter();
-void FuzzSandboxLeave();
+// Runs `input` in the working folder, then empties the folder and aborts
+// when anything appeared next to it.
+void FuzzInSandbox(const std::function<void()>& input);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs both fuzz targets of a UNPAK_FUZZ build for a while each, from a
-# scratch copy of the committed corpus, one core each in turn. Fails, and
-# keeps the scratch folder with the crashing input, when a target crashes,
-# leaks, hangs or runs out of memory.
+# Runs both fuzz targets of a UNPAK_FUZZ build for a while each, one after
+# the other, from a scratch copy of the committed corpus and regression
+# inputs. Fails, and keeps the scratch folder with the crashing input, when a
+# target crashes, leaks, hangs or runs out of memory.
 # Usage: run_fuzzers.sh <fuzz build dir> [seconds per target]
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -12,17 +12,16 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/unpak-fuzz-run-XXXXXX")
 
 status=0
 for kind in archive payload; do
-  mkdir -p "$scratch/$kind/corpus" "$scratch/$kind/artifacts"
-  cp "$here/corpus/$kind"/* "$here/regressions/$kind"/* "$scratch/$kind/corpus/" 2>/dev/null || true
+  mkdir -p "$scratch/$kind/corpus"
+  cp -r "$here/corpus/$kind/." "$here/regressions/$kind/." "$scratch/$kind/corpus/"
   echo "fuzz_$kind: ${seconds}s from $(ls "$scratch/$kind/corpus" | wc -l) inputs"
   # Standard error is closed for the inputs (each bad entry reports there);
   # libFuzzer's own output and sanitizer reports still come through.
   if ! "$build/bin/fuzz_$kind" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -close_fd_mask=2 -print_final_stats=1 \
-        -artifact_prefix="$scratch/$kind/artifacts/" "$scratch/$kind/corpus" \
-        >"$scratch/$kind/log" 2>&1; then
+        -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$scratch/$kind/" \
+        "$scratch/$kind/corpus" >"$scratch/$kind/log" 2>&1; then
     status=1
-    echo "fuzz_$kind FAILED; inputs in $scratch/$kind/artifacts, log:"
+    echo "fuzz_$kind FAILED; inputs in $scratch/$kind, log:"
     tail -n 60 "$scratch/$kind/log"
   else
     grep -E '^(stat::number_of_executed_units|stat::new_units_added)|^#[0-9]+ +DONE' \

@@ -32,8 +32,6 @@ ChunkInfo Chunk(const char* code, uint32_t size = 0) {
   return {LoadLe32(reinterpret_cast<const uint8_t*>(code)), size};
 }
 
-int64_t Tell(ChunkFile& file) { return ChunkSeek(file, 0, SEEK_CUR); }
-
 TEST(ChunkFileTest, WritesWaveLayoutOnDiskAndWalksItInMemory) {
   const int scratch = Scratch(std::string(100, '?'));  // emptied on opening
   ChunkFilePtr file = OpenChunkFileOnDisk(dup(scratch));
@@ -55,7 +53,7 @@ TEST(ChunkFileTest, WritesWaveLayoutOnDiskAndWalksItInMemory) {
   ASSERT_TRUE(ChunkDescend(*file, form, nullptr, 0));
   EXPECT_EQ(form.cksize, 43u);
   ASSERT_TRUE(ChunkDescend(*file, data, &form, kChunkFind) && ChunkAscend(*file, data));
-  EXPECT_EQ(Tell(*file), 48);  // past the pad byte
+  EXPECT_EQ(ChunkSeek(*file, 0, SEEK_CUR), 48);  // past the pad byte
   char rest[8] = {};
   EXPECT_EQ(ChunkRead(*file, rest, 8), 4);
   EXPECT_EQ(std::string(rest, 4), std::string("xyz\0", 4));
@@ -88,7 +86,7 @@ TEST(ChunkFileTest, MemoryFindStaysInsideParentAndBlock) {
   }
   EXPECT_FALSE(ChunkFileFailed(*file));      // a fruitless search is no failure
   EXPECT_FALSE(ChunkAscend(*file, wanted));  // "huge" would end far past the block
-  EXPECT_EQ(Tell(*file), 68);                // and the position stays
+  EXPECT_EQ(ChunkSeek(*file, 0, SEEK_CUR), 68);                // and the position stays
   EXPECT_EQ(ChunkSeek(*file, 69, SEEK_SET), -1);
   EXPECT_EQ(ChunkSeek(*file, -4, SEEK_CUR), 64);
   EXPECT_FALSE(ChunkDescend(*file, wanted, nullptr, 0));  // 4 of 8 header bytes left

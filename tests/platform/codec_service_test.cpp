@@ -11,28 +11,23 @@
 
 struct CodecDriverStream {};
 
-// Two in-process drivers, registered once for the whole process: a copier
-// (tag 0x1111 to PCM only), then a refuser that suggests for any tag and
-// opens nothing.
 namespace {
 
 constexpr uint8_t kPoison = 0xEE;  // a first source byte that makes the copier misreport
 
-// Completes a format whose tag the caller preset.
-int32_t Suggest(uint8_t* suggested, uint16_t channels) {
-  StoreLe16(suggested + 2, channels);
-  return kCodecOk;
-}
-
 int32_t Refuse(char* reason, uint32_t size, const char* text) {
-  if (reason && text) std::snprintf(reason, size, "%s", text);
+  if (text) std::snprintf(reason, size, "%s", text);
   return kCodecNotPossible;
 }
 
+// Two in-process drivers, registered once for the whole process: a copier
+// (tag 0x1111 to PCM only; suggests 2 channels), then a refuser (suggests 7
+// channels for any tag, opens nothing, explains itself only for tag 2).
 const CodecDriver kCopier = {
     UNPAK_CODEC_DRIVER_ABI, "copier",
     [](const uint8_t* from, uint32_t, uint8_t* suggested, uint32_t) -> int32_t {
-      return LoadLe16(from) == 0x1111 ? Suggest(suggested, 2) : kCodecNotPossible;
+      StoreLe16(suggested + 2, 2);
+      return LoadLe16(from) == 0x1111 ? kCodecOk : kCodecNotPossible;
     },
     [](const uint8_t* from, uint32_t, const uint8_t* to, uint32_t, CodecDriverStream** stream,
        char* reason, uint32_t size) -> int32_t {
@@ -42,11 +37,9 @@ const CodecDriver kCopier = {
       return kCodecOk;
     },
     [](CodecDriverStream*, uint32_t, uint32_t*, uint32_t) -> int32_t { return kCodecNotPossible; },
-    // Copies, whole 4-byte blocks only with kConvertBlockAlign; claims one
-    // byte more of the destination than there is after kPoison.
-    [](CodecDriverStream*, CodecStreamHeader* header, uint32_t flags) -> int32_t {
-      uint32_t count = std::min(header->cbSrcLength, header->cbDstLength);
-      if (flags & kConvertBlockAlign) count -= count % 4;
+    // Copies; claims one byte more of the destination than there is after kPoison.
+    [](CodecDriverStream*, CodecStreamHeader* header, uint32_t) -> int32_t {
+      const uint32_t count = std::min(header->cbSrcLength, header->cbDstLength);
       std::memcpy(header->pbDst, header->pbSrc, count);
       header->cbSrcLengthUsed = count;
       header->cbDstLengthUsed = count + (header->pbSrc[0] == kPoison);
@@ -55,12 +48,12 @@ const CodecDriver kCopier = {
     [](CodecDriverStream*) { return "fake failure"; },
     [](CodecDriverStream* stream) { delete stream; }};
 
-// Explains itself only for targets of tag 2.
 const CodecDriver kRefuser = [] {
   CodecDriver driver = kCopier;
   driver.name = "refuser";
-  driver.suggestFormat = [](const uint8_t*, uint32_t, uint8_t* suggested, uint32_t) {
-    return Suggest(suggested, 7);
+  driver.suggestFormat = [](const uint8_t*, uint32_t, uint8_t* suggested, uint32_t) -> int32_t {
+    StoreLe16(suggested + 2, 7);
+    return kCodecOk;
   };
   driver.openStream = [](const uint8_t*, uint32_t, const uint8_t* to, uint32_t,
                          CodecDriverStream**, char* reason, uint32_t size) {
@@ -89,11 +82,12 @@ TEST(CodecService, RegistryRefusesBadTablesAndAsksDriversInOrder) {
   EXPECT_FALSE(CodecDriverAdd(EntryOf<&kOtherAbi>));
   EXPECT_FALSE(CodecDriverAdd(EntryOf<&kIncomplete>));
   ASSERT_TRUE(kRegistered);
-  std::vector<uint8_t> suggested = Format(1);
-  ASSERT_TRUE(CodecFormatSuggest(Format(0x1111), suggested));
-  EXPECT_EQ(LoadLe16(suggested.data() + 2), 2) << "the first driver that knows one suggests";
-  ASSERT_TRUE(CodecFormatSuggest(Format(0x4444), suggested));
-  EXPECT_EQ(LoadLe16(suggested.data() + 2), 7);
+  // The first driver that knows one suggests.
+  for (const auto& [tag, channels] : {std::pair{0x1111, 2}, {0x4444, 7}}) {
+    std::vector<uint8_t> suggested = Format(1);
+    ASSERT_TRUE(CodecFormatSuggest(Format(tag), suggested));
+    EXPECT_EQ(LoadLe16(suggested.data() + 2), channels) << tag;
+  }
   // A later driver's reason wins; a later silent driver keeps the earlier one.
   const struct { uint16_t from, to; std::string reason; } refusals[] = {
       {0x1111, 3, "copier: PCM only"}, {0x1111, 2, "refuser: no"},
@@ -112,18 +106,15 @@ TEST(CodecService, ConvertsOnlyPreparedHeadersWithinTheirBuffers) {
   CodecStreamHeader header{sizeof header, 0, source, 10, 0, destination, 10, 0};
   EXPECT_FALSE(CodecStreamConvert(*stream, header, 0));
   EXPECT_EQ(CodecStreamError(*stream), "the stream header is not prepared");
-  CodecStreamHeader wrongSize = header, noBuffer = header;
+  CodecStreamHeader wrongSize = header, noBuffer = header, second = header;
   wrongSize.cbStruct = 84;
   noBuffer.pbDst = nullptr;
   EXPECT_FALSE(CodecStreamPrepareHeader(*stream, wrongSize));
   EXPECT_FALSE(CodecStreamPrepareHeader(*stream, noBuffer));
   ASSERT_TRUE(CodecStreamPrepareHeader(*stream, header));
-  CodecStreamHeader second = header;
   EXPECT_FALSE(CodecStreamPrepareHeader(*stream, second)) << "one prepared header at a time";
 
   header.cbSrcLength = 7;
-  ASSERT_TRUE(CodecStreamConvert(*stream, header, kConvertBlockAlign));
-  EXPECT_EQ(header.cbDstLengthUsed, 4u);
   ASSERT_TRUE(CodecStreamConvert(*stream, header, 0));
   EXPECT_EQ(header.cbDstLengthUsed, 7u);
   EXPECT_EQ(std::memcmp(destination, source, 7), 0);
