@@ -31,10 +31,10 @@ struct MusicEntry {
   std::optional<uint32_t> cap;        // decodedLength, when there is a "skee" chunk
 };
 
-// A PCM entry: "fmt ", "skee" with the clip's whole length in the target
-// format, "data" with the whole MP3 stream.
-MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int channels,
-                           int bits);
+// A PCM entry at `rate` (0: the clip's): "fmt ", "skee" with the clip's
+// whole length in the target format, "data" with the whole MP3 stream.
+MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int channels, int bits,
+                           int rate = 0);
 
 // The entry with its payload rebuilt: "fmt ", the dropped chunks, "skee"
 // holding `cap`, the kept chunks, "data", the tail chunks; and what the
@@ -61,10 +61,10 @@ std::string ExpectedLine(const MusicEntry& entry);
 ProgramResult UnpackEntries(const std::filesystem::path& dir, const std::vector<MusicEntry>& entries,
                             std::string* transcript);
 
-// The output path in the local file system: backslashes become slashes.
-std::filesystem::path LocalPath(const std::filesystem::path& root, const std::string& stored);
-
-// The output's audio, after checking every byte around it; empty on failure.
+// The output's audio, after checking every byte around it: "RIFF" size
+// "WAVE", a "fmt " chunk of the target's first 16 bytes (PCM) or 18 + cbSize
+// (any other), `between`, the padded "data" chunk, `after`, and the form's
+// pad byte; empty on failure.
 std::vector<uint8_t> OutputAudio(const std::filesystem::path& root, const MusicEntry& entry);
 
 // Checks that each channel of `actual` (samples of `bits` bits) lines up

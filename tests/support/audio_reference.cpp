@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -18,23 +17,16 @@ std::vector<std::vector<int16_t>> DecodeInPasses(const std::vector<uint8_t>& str
   mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
   mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_NO_READAHEAD | MPG123_QUIET, 0);
   mpg123_format_none(mh);
-  for (long rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000}) {
-    mpg123_format(mh, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  }
+  mpg123_format2(mh, 0, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);  // at any rate
   if (mpg123_open_feed(mh) != MPG123_OK) return passes;
-  std::vector<unsigned char> out(1 << 16);
+  std::vector<int16_t> out(1 << 15);
   for (size_t at = 0; at < stream.size(); at += chunk) {
     std::vector<int16_t>& pass = passes.emplace_back();
-    const unsigned char* input = stream.data() + at;
-    size_t inputSize = std::min(chunk, stream.size() - at);
+    mpg123_feed(mh, stream.data() + at, std::min(chunk, stream.size() - at));
     for (int result = MPG123_OK; result == MPG123_OK || result == MPG123_NEW_FORMAT;) {
       size_t done = 0;
-      result = mpg123_decode(mh, input, inputSize, out.data(), out.size(), &done);
-      input = nullptr;
-      inputSize = 0;
-      if (done == 0) continue;
-      pass.resize(pass.size() + done / 2);
-      std::memcpy(pass.data() + pass.size() - done / 2, out.data(), done / 2 * 2);
+      result = mpg123_read(mh, reinterpret_cast<unsigned char*>(out.data()), out.size() * 2, &done);
+      pass.insert(pass.end(), out.begin(), out.begin() + static_cast<ptrdiff_t>(done / 2));
     }
   }
   return passes;
@@ -48,12 +40,8 @@ std::vector<uint8_t> PcmBytes(const std::vector<int16_t>& samples, int inChannel
       const int value = inChannels == outChannels ? samples[f + c]
                         : inChannels == 2         ? (samples[f] + samples[f + 1]) / 2
                                                   : samples[f];
-      if (outBits == 8) {
-        bytes.push_back(static_cast<uint8_t>((value >> 8) + 128));
-      } else {
-        bytes.push_back(static_cast<uint8_t>(value & 0xFF));
-        bytes.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
-      }
+      if (outBits == 16) bytes.push_back(static_cast<uint8_t>(value & 0xFF));
+      bytes.push_back(static_cast<uint8_t>(outBits == 8 ? (value >> 8) + 128 : (value >> 8) & 0xFF));
     }
   }
   return bytes;

@@ -25,7 +25,8 @@ std::string ReadAll(FILE* file) {
 // The outputs go to unnamed temporary files rather than pipes, so the child
 // can never block on a full pipe.
 ProgramResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& argv,
-                         const std::filesystem::path& cwd) {
+                         const std::filesystem::path& cwd,
+                         const std::function<void(pid_t)>& meanwhile) {
   ProgramResult result;
   const File out(std::tmpfile(), &std::fclose);
   const File err(std::tmpfile(), &std::fclose);
@@ -47,6 +48,7 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
     _exit(127);
   }
   if (pid < 0) return result;
+  if (meanwhile) meanwhile(pid);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }

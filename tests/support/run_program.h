@@ -1,6 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -8,12 +12,21 @@ struct ProgramResult {
   int exitStatus = -1;  // 0..255, or 128 + the signal that ended the program
   std::string out;
   std::string err;
+
+  bool operator==(const ProgramResult&) const = default;
+  friend void PrintTo(const ProgramResult& result, std::ostream* os) {
+    *os << "status " << result.exitStatus << ", out \"" << result.out << "\", err \""
+        << result.err << '"';
+  }
 };
 
 // Runs `program` with the argument vector `argv` (argv[0] included) in the
 // folder `cwd`, standard input from /dev/null, and collects both outputs.
+// `meanwhile`, when given, is called with the program's process id once it
+// has started, and the program is waited for when it returns.
 ProgramResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& argv,
-                         const std::filesystem::path& cwd);
+                         const std::filesystem::path& cwd,
+                         const std::function<void(pid_t)>& meanwhile = nullptr);
 
 #ifdef UNPAK_BINARY
 // Runs the program under test as `unpak <args>`.

@@ -1,7 +1,5 @@
 #include "tests/support/wave_bytes.h"
 
-#include "platform/byte_order.h"
-
 std::vector<uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
 
 void AppendBytes(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes) {
@@ -18,37 +16,6 @@ std::vector<uint8_t> ChunkBytes(const std::string& id, const std::vector<uint8_t
   AppendBytes(&bytes, data);
   if (data.size() % 2 != 0) bytes.push_back(0);
   return bytes;
-}
-
-std::vector<uint8_t> FmtChunkData(const FormatBlock& target) {
-  const WaveFormat format = ReadWaveFormat(target.data());
-  const size_t size = format.wFormatTag == kWaveFormatPcm ? 16 : 18 + format.cbSize;
-  return {target.begin(), target.begin() + size};
-}
-
-std::optional<std::vector<uint8_t>> WaveAudio(const std::vector<uint8_t>& file,
-                                              const std::vector<uint8_t>& fmt,
-                                              const std::vector<uint8_t>& between,
-                                              const std::vector<uint8_t>& after,
-                                              std::string* problem) {
-  const size_t at = 12 + 8 + fmt.size() + fmt.size() % 2 + between.size() + 8;
-  if (file.size() < at || LoadLe32(file.data() + at - 4) > file.size() - at) {
-    *problem = "no whole \"data\" chunk where it belongs";
-    return std::nullopt;
-  }
-  std::vector<uint8_t> audio(file.begin() + at, file.begin() + at + LoadLe32(file.data() + at - 4));
-  std::vector<uint8_t> form{'W', 'A', 'V', 'E'};
-  AppendBytes(&form, ChunkBytes("fmt ", fmt));
-  AppendBytes(&form, between);
-  AppendBytes(&form, ChunkBytes("data", audio));
-  AppendBytes(&form, after);
-  std::vector<uint8_t> expected{'R', 'I', 'F', 'F'};
-  AppendBytes(&expected, Le32(static_cast<uint32_t>(form.size())));
-  AppendBytes(&expected, form);
-  if (form.size() % 2 != 0) expected.push_back(0);
-  if (expected == file) return audio;
-  *problem = "the bytes around the audio are not as expected";
-  return std::nullopt;
 }
 
 std::vector<int32_t> PcmValues(const std::vector<uint8_t>& bytes, int bits) {
