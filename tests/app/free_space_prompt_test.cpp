@@ -110,8 +110,7 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
       {0xFFFFFFFFu, true, "\n", asked + "\n", 255},  // Ctrl+J gives line feed: no
       {0xFFFFFFFFu, true, "\x03", asked, 128 + SIGINT},
       {0xFFFFFFFFu, false, "", asked + "\n", 255},  // no terminal to ask: no
-      {327680, true, "", line, 0},                    // exactly the free space is enough
-      {0, true, "", line, 0},
+      {327680, true, "", line, 0}, {0, true, "", line, 0},  // exactly the free space is enough
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.keys) + " needing " + std::to_string(c.needed));

@@ -25,11 +25,6 @@ fs::path home;  // where the process stood before the first input
   std::abort();
 }
 
-void RemoveSandbox() {
-  std::error_code error;
-  fs::remove_all(outer, error);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -57,7 +52,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   outer = pattern;
   work = outer / "work";
   if (!fs::create_directory(work, error)) Fail("cannot create " + work.string());
-  std::atexit(RemoveSandbox);
+  std::atexit([] { std::error_code ignored; fs::remove_all(outer, ignored); });
   return 0;
 }
 

@@ -102,7 +102,7 @@ TEST(CodecService, RegistryRefusesBadTablesAndAsksDriversInOrder) {
 TEST(CodecService, ConvertsOnlyPreparedHeadersWithinTheirBuffers) {
   CodecStreamPtr stream = CodecStreamOpen(Format(0x1111), Format(1), nullptr);
   ASSERT_TRUE(stream);
-  uint8_t source[10] = {1, 2, 3, 4, 5, 6, 7}, destination[10] = {}, other[10] = {};
+  uint8_t source[10] = {1, 2, 3, 4, 5, 6, 7}, destination[10] = {};
   CodecStreamHeader header{sizeof header, 0, source, 10, 0, destination, 10, 0};
   EXPECT_FALSE(CodecStreamConvert(*stream, header, 0));
   EXPECT_EQ(CodecStreamError(*stream), "the stream header is not prepared");
@@ -122,7 +122,7 @@ TEST(CodecService, ConvertsOnlyPreparedHeadersWithinTheirBuffers) {
   EXPECT_FALSE(CodecStreamConvert(*stream, header, 0));
   EXPECT_EQ(CodecStreamError(*stream), "the stream header's lengths exceed the prepared buffers");
   header.cbSrcLength = 10;
-  header.pbDst = other;
+  header.pbDst = source;  // buffers changed since prepared
   EXPECT_FALSE(CodecStreamConvert(*stream, header, 0));
   header.pbDst = destination;
   // A driver that reports more output than the buffer holds is caught.
