@@ -25,10 +25,10 @@ struct MusicEntry {
   int bits = 16;                      // non-PCM target is encoded from
   FormatBlock target;
   std::vector<uint8_t> mp3;           // the "data" chunk's contents
-  std::vector<uint8_t> payload;
-  std::vector<uint8_t> between;       // expected between "fmt " and "data"
-  std::vector<uint8_t> after;         // expected after "data"
-  std::optional<uint32_t> cap;        // decodedLength, when there is a "skee" chunk
+  std::vector<uint8_t> payload = {};
+  std::vector<uint8_t> between = {};  // expected between "fmt " and "data"
+  std::vector<uint8_t> after = {};    // expected after "data"
+  std::optional<uint32_t> cap = {};   // decodedLength, when there is a "skee" chunk
 };
 
 // A PCM entry at `rate` (0: the clip's): "fmt ", "skee" with the clip's
@@ -67,9 +67,9 @@ ProgramResult UnpackEntries(const std::filesystem::path& dir, const std::vector<
 // pad byte; empty on failure.
 std::vector<uint8_t> OutputAudio(const std::filesystem::path& root, const MusicEntry& entry);
 
-// Checks that each channel of `actual` (samples of `bits` bits) lines up
-// with the 16-bit `reference` at lag 0 by normalized cross-correlation, over
-// up to 16384 sample frames.
+// Checks that the first channel of `actual` (samples of `bits` bits) lines
+// up with the 16-bit `reference` at lag 0 by normalized cross-correlation,
+// over up to 16384 sample frames.
 void ExpectAligned(const std::vector<int16_t>& reference, const std::vector<int32_t>& actual,
                    int bits, int channels, int maxLag);
 

@@ -56,8 +56,7 @@ std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes) {
 }
 
 double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& actual) {
-  double signal = 0;
-  double noise = 0;
+  double signal = 0, noise = 0;
   for (size_t i = 0; i < std::min(reference.size(), actual.size()); ++i) {
     const double diff = static_cast<double>(actual[i]) - reference[i];
     signal += static_cast<double>(reference[i]) * reference[i];

@@ -3,13 +3,9 @@
 #include "tools/synth.h"
 
 EncodedClip MakeEncodedClip(int channels, int rate, int frames, uint32_t seed, int bitrateKbps) {
-  EncodedClip clip;
-  clip.channels = channels;
-  clip.rate = rate;
-  clip.bitrateKbps = bitrateKbps;
-  clip.samples = SynthesizeMusic(channels, rate, frames, seed);
-  clip.mp3 = EncodeMp3(clip.samples, channels, rate, bitrateKbps);
-  return clip;
+  std::vector<int16_t> samples = SynthesizeMusic(channels, rate, frames, seed);
+  Mp3Stream mp3 = EncodeMp3(samples, channels, rate, bitrateKbps);
+  return {channels, rate, bitrateKbps, std::move(samples), std::move(mp3)};
 }
 
 FormatBlock ClipSourceFormat(const EncodedClip& clip) {

@@ -34,24 +34,21 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  const std::string programPath = program.string();
-  const std::string folder = cwd.string();
 
   const pid_t pid = fork();
   if (pid == 0) {
     const int input = open("/dev/null", O_RDONLY);
     if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(fileno(out.get()), STDOUT_FILENO) < 0 ||
-        dup2(fileno(err.get()), STDERR_FILENO) < 0 || chdir(folder.c_str()) != 0) {
+        dup2(fileno(err.get()), STDERR_FILENO) < 0 || chdir(cwd.c_str()) != 0) {
       _exit(127);
     }
-    execv(programPath.c_str(), args.data());
+    execv(program.c_str(), args.data());
     _exit(127);
   }
   if (pid < 0) return result;
   if (meanwhile) meanwhile(pid);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = ReadAll(out.get());
   result.err = ReadAll(err.get());

@@ -29,11 +29,8 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
                          const std::function<void(pid_t)>& meanwhile = nullptr);
 
 #ifdef UNPAK_BINARY
-// Runs the program under test as `unpak <args>`.
-inline ProgramResult RunUnpak(const std::vector<std::string>& args,
-                              const std::filesystem::path& cwd) {
-  std::vector<std::string> argv{UNPAK_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram(UNPAK_BINARY, argv, cwd);
+// Runs the program under test as `unpak <archive>`.
+inline ProgramResult RunUnpak(const std::string& archive, const std::filesystem::path& cwd) {
+  return RunProgram(UNPAK_BINARY, {UNPAK_BINARY, archive}, cwd);
 }
 #endif
