@@ -1,6 +1,7 @@
 #include "platform/output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,14 +41,22 @@ void PendingOutputDiscarder::operator()(PendingOutput* output) const {
 
 PendingOutputPtr CreatePendingOutput(const std::string& finalPath, int* fd, std::string* reason) {
   std::string name = DirectoryOf(finalPath) + "/.unpak-XXXXXX";
+  // An interrupt between creating the file and registering it would leave
+  // the file behind: signals wait until both are done.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &previous);
   *fd = mkostemp(name.data(), O_CLOEXEC);
+  const int error = errno;
+  if (*fd >= 0) RegisterTemporaryFile(name);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
   if (*fd < 0) {
     *reason = "cannot create the output file in " + DirectoryOf(finalPath) + ": " +
-              std::strerror(errno);
+              std::strerror(error);
     return nullptr;
   }
   PendingOutputPtr output(new PendingOutput{finalPath, name});
-  RegisterTemporaryFile(name);
   fchmod(*fd, NewFileMode());
   return output;
 }
