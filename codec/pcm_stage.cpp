@@ -129,6 +129,12 @@ bool Resample(PcmStage& stage, const int16_t* input, size_t frames,
   }
 }
 
+// True when the stage changes nothing (same rate, channels and 16 bits).
+bool PcmStageIsIdentity(const PcmStage& stage) {
+  return stage.inputRate == stage.output.rate && stage.inputChannels == stage.output.channels &&
+         stage.output.bits == 16;
+}
+
 }  // namespace
 
 PcmStagePtr CreatePcmStage(uint32_t inputRate, uint16_t inputChannels, const PcmLayout& output,
@@ -161,11 +167,6 @@ PcmStagePtr CreatePcmStage(uint32_t inputRate, uint16_t inputChannels, const Pcm
     }
   }
   return stage;
-}
-
-bool PcmStageIsIdentity(const PcmStage& stage) {
-  return stage.inputRate == stage.output.rate && stage.inputChannels == stage.output.channels &&
-         stage.output.bits == 16;
 }
 
 bool PcmStageProcess(PcmStage& stage, const int16_t* input, size_t frames, bool end,

@@ -32,9 +32,6 @@ using PcmStagePtr = std::unique_ptr<PcmStage, PcmStageDeleter>;
 PcmStagePtr CreatePcmStage(uint32_t inputRate, uint16_t inputChannels, const PcmLayout& output,
                            std::string* reason);
 
-// True when the stage changes nothing (same rate, channels and 16 bits).
-bool PcmStageIsIdentity(const PcmStage& stage);
-
 // Converts `frames` input frames and appends the result to `output`. With
 // `end`, also puts out what the resampler holds back; the stage takes no
 // input afterwards. False, with the reason, on a resampler failure.

@@ -112,7 +112,7 @@ bool DecodeAndEncode(ChunkFile& source, const PayloadLayout& layout,
                     layout.decodedLength, reason)) {
     return false;
   }
-  if (!ChunkFlush(*scratch) || ChunkSeek(*scratch, 0, SEEK_SET) != 0) {
+  if (!ChunkFlush(*scratch) || ChunkFileFailed(*scratch) || ChunkSeek(*scratch, 0, SEEK_SET) != 0) {
     *reason = "writing the temporary file failed (disk full or I/O error)";
     return false;
   }
