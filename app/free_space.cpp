@@ -56,7 +56,8 @@ bool CheckFreeSpace(uint32_t needed) {
     return true;
   }
   if (freeBytes >= needed) return true;
-  ConsolePrint("Not enough free disk space.\nYou have %llu bytes free.\nYou need %u bytes to unpack.\n",
-               static_cast<unsigned long long>(freeBytes), needed);
+  ConsolePrint(
+      "Not enough free disk space.\nYou have %llu bytes free.\nYou need %u bytes to unpack.\n",
+      static_cast<unsigned long long>(freeBytes), needed);
   return AskToContinue();
 }

@@ -21,7 +21,8 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 // on the way stays where it is and is accepted; as the file name it is not.
 bool CheckPathForm(const std::string& path, std::string* reason) {
   if (path.empty()) return Refuse("empty path", reason);
-  if (path.rfind("\\\\", 0) == 0) return Refuse("absolute path: network share prefix \"\\\\\"", reason);
+  if (path.rfind("\\\\", 0) == 0)
+    return Refuse("absolute path: network share prefix \"\\\\\"", reason);
   if (path[0] == '\\') return Refuse("absolute path: it starts with a backslash", reason);
   if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == ':') {
     return Refuse("absolute path: drive prefix \"" + path.substr(0, 2) + "\"", reason);

@@ -43,7 +43,8 @@ bool WriteAll(int fd, const char* bytes, size_t size) {
 // form (escape as "^["): sent raw they would start control sequences
 // together with the text printed next.
 void Echo(int fd, unsigned char code) {
-  const bool control = (code < 0x20 && code != '\t' && code != '\r' && code != '\n') || code == 0x7F;
+  const bool control =
+      (code < 0x20 && code != '\t' && code != '\r' && code != '\n') || code == 0x7F;
   if (control) {
     const char caret[2] = {'^', static_cast<char>(code ^ 0x40)};
     WriteAll(fd, caret, sizeof caret);

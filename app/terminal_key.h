@@ -3,9 +3,9 @@
 // Single-key reads from the controlling terminal: no Enter needed, each key
 // code echoed to the terminal as it is read.
 
-#include <memory>
-
 #include <termios.h>
+
+#include <memory>
 
 struct TerminalKeys {
   int fd = -1;

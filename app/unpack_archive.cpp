@@ -31,7 +31,8 @@ bool UnpackIndexedEntry(const uint8_t* archive, size_t size, const PakHeader& he
     return false;
   }
   ConsolePrint("Decompressing %s : ", view.path);
-  const bool ok = UnpackEntry(view.path, view.targetFormat, view.payload, view.payloadSize, &reason);
+  const bool ok =
+      UnpackEntry(view.path, view.targetFormat, view.payload, view.payloadSize, &reason);
   ConsolePrint("\n");
   if (!ok) ReportEntryFailure(index, view.path, reason);
   return ok;

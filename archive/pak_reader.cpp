@@ -42,8 +42,7 @@ bool ReadPakHeader(const uint8_t* archive, size_t archiveSize, PakHeader* header
 }
 
 PakEntry ReadPakEntry(const uint8_t* archive, const PakHeader& header, uint32_t index) {
-  const uint8_t* record =
-      archive + header.entryTableOffset + uint64_t{index} * kPakEntrySize;
+  const uint8_t* record = archive + header.entryTableOffset + uint64_t{index} * kPakEntrySize;
   PakEntry entry;
   entry.dataOffset = LoadLe32(record);
   entry.nameOffset = LoadLe32(record + 4);
@@ -56,14 +55,13 @@ bool ResolvePakEntry(const uint8_t* archive, size_t archiveSize, const PakHeader
                      const PakEntry& entry, EntryView* view, std::string* reason) {
   const uint64_t nameStart = uint64_t{header.nameTableOffset} + entry.nameOffset;
   if (nameStart >= archiveSize) {
-    *reason = "name at offset " + std::to_string(nameStart) +
-              " lies past the end of the file (" + std::to_string(archiveSize) + " bytes)";
+    *reason = "name at offset " + std::to_string(nameStart) + " lies past the end of the file (" +
+              std::to_string(archiveSize) + " bytes)";
     return false;
   }
   const char* name = reinterpret_cast<const char*>(archive + nameStart);
   if (std::memchr(name, '\0', archiveSize - nameStart) == nullptr) {
-    *reason = "name at offset " + std::to_string(nameStart) +
-              " is not terminated inside the file";
+    *reason = "name at offset " + std::to_string(nameStart) + " is not terminated inside the file";
     return false;
   }
   view->path = name;
@@ -75,8 +73,8 @@ bool ResolvePakEntry(const uint8_t* archive, size_t archiveSize, const PakHeader
   }
   const uint16_t cbSize = LoadLe16(entry.targetFormat + kCbSizeOffset);
   if (cbSize > kTargetFormatMaxExtra) {
-    *reason = "target format's cbSize " + std::to_string(cbSize) +
-              " does not fit the 22-byte field";
+    *reason =
+        "target format's cbSize " + std::to_string(cbSize) + " does not fit the 22-byte field";
     return false;
   }
   view->targetFormat = entry.targetFormat;

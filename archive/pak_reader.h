@@ -11,7 +11,7 @@
 
 // What the entry rebuild needs of one entry; pointers into the archive.
 struct EntryView {
-  const char* path = nullptr;          // NUL-terminated, inside the archive
+  const char* path = nullptr;             // NUL-terminated, inside the archive
   const uint8_t* targetFormat = nullptr;  // kTargetFormatSize bytes
   const uint8_t* payload = nullptr;
   uint32_t payloadSize = 0;

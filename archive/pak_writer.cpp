@@ -53,8 +53,8 @@ std::vector<uint8_t> BuildPak(const std::vector<PakEntrySource>& entries,
     AppendLe32(&pak, static_cast<uint32_t>(nameOffset));
     AppendLe32(&pak, static_cast<uint32_t>(entry.payload.size()));
     uint8_t target[kTargetFormatSize] = {};
-    std::copy_n(entry.targetFormat.begin(),
-                std::min(entry.targetFormat.size(), kTargetFormatSize), target);
+    std::copy_n(entry.targetFormat.begin(), std::min(entry.targetFormat.size(), kTargetFormatSize),
+                target);
     pak.insert(pak.end(), target, target + kTargetFormatSize);
     nameOffset += entry.path.size() + 1;
     dataOffset += entry.payload.size();
@@ -107,11 +107,11 @@ FormatBlock MakeMpegLayer3Format(uint16_t channels, uint32_t rate, uint32_t bitr
   FormatBlock block = MakeFormatBlock(format);
 
   uint8_t* extra = block.data() + kWaveFormatSize;
-  StoreLe16(extra, 1);               // wID: MPEGLAYER3_ID_MPEG
-  StoreLe32(extra + 2, 2);           // fdwFlags: padding off
-  StoreLe16(extra + 6, blockSize);   // nBlockSize
-  StoreLe16(extra + 8, 1);           // nFramesPerBlock
-  StoreLe16(extra + 10, codecDelay); // nCodecDelay
+  StoreLe16(extra, 1);                // wID: MPEGLAYER3_ID_MPEG
+  StoreLe32(extra + 2, 2);            // fdwFlags: padding off
+  StoreLe16(extra + 6, blockSize);    // nBlockSize
+  StoreLe16(extra + 8, 1);            // nFramesPerBlock
+  StoreLe16(extra + 10, codecDelay);  // nCodecDelay
   return block;
 }
 

@@ -9,9 +9,9 @@
 #include "platform/wave_format.h"
 
 struct PakEntrySource {
-  std::string path;                  // backslash-separated output path
-  std::vector<uint8_t> targetFormat; // at most 22 bytes; padded with zeros
-  std::vector<uint8_t> payload;      // a RIFF WAVE file
+  std::string path;                   // backslash-separated output path
+  std::vector<uint8_t> targetFormat;  // at most 22 bytes; padded with zeros
+  std::vector<uint8_t> payload;       // a RIFF WAVE file
 };
 
 // Header, entry table, name table, then the payloads, in that order.
@@ -19,8 +19,8 @@ std::vector<uint8_t> BuildPak(const std::vector<PakEntrySource>& entries,
                               uint32_t totalUnpackedSize);
 
 struct RiffChunk {
-  std::string id;              // four characters
-  std::vector<uint8_t> data;   // padded to even length when written
+  std::string id;             // four characters
+  std::vector<uint8_t> data;  // padded to even length when written
 };
 
 // "RIFF" <size> "WAVE" followed by the chunks in order.

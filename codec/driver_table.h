@@ -17,9 +17,9 @@ template <typename Stream, auto Open, auto Size, auto Convert>
 struct DriverTable {
   static Stream& Own(CodecDriverStream* stream) { return *reinterpret_cast<Stream*>(stream); }
 
-  static int32_t OpenStream(const uint8_t* source, uint32_t sourceSize,
-                            const uint8_t* destination, uint32_t destinationSize,
-                            CodecDriverStream** stream, char* reason, uint32_t reasonSize) {
+  static int32_t OpenStream(const uint8_t* source, uint32_t sourceSize, const uint8_t* destination,
+                            uint32_t destinationSize, CodecDriverStream** stream, char* reason,
+                            uint32_t reasonSize) {
     std::unique_ptr<Stream> opened;
     std::string why;
     const int32_t result = Open(source, sourceSize, destination, destinationSize, &opened, &why);
@@ -42,13 +42,11 @@ struct DriverTable {
                                uint32_t flags) {
     return Convert(Own(stream), *header, flags);
   }
-  static const char* LastError(CodecDriverStream* stream) {
-    return Own(stream).lastError.c_str();
-  }
+  static const char* LastError(CodecDriverStream* stream) { return Own(stream).lastError.c_str(); }
   static void CloseStream(CodecDriverStream* stream) { delete &Own(stream); }
 
   static constexpr CodecDriver Make(const char* name, SuggestFunction suggest) {
-    return {UNPAK_CODEC_DRIVER_ABI, name,       suggest,   OpenStream,
-            StreamSize,             ConvertStream, LastError, CloseStream};
+    return {UNPAK_CODEC_DRIVER_ABI, name,      suggest,    OpenStream, StreamSize,
+            ConvertStream,          LastError, CloseStream};
   }
 };

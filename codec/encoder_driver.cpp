@@ -29,8 +29,8 @@ int32_t SuggestFormat(const uint8_t* source, uint32_t sourceSize, uint8_t* sugge
 
 using EncoderTable =
     DriverTable<EncoderStream, OpenEncoderStream, EncoderStreamSize, ConvertEncoderStream>;
-constexpr CodecDriver kEncoderDriver = EncoderTable::Make(
-    "PCM encoder (IMA ADPCM, G.711, IEEE float, GSM 6.10)", SuggestFormat);
+constexpr CodecDriver kEncoderDriver =
+    EncoderTable::Make("PCM encoder (IMA ADPCM, G.711, IEEE float, GSM 6.10)", SuggestFormat);
 
 }  // namespace
 

@@ -13,23 +13,39 @@ constexpr uint16_t kGsmSamplesPerBlock = 320;
 
 const char* KindName(EncoderKind kind) {
   switch (kind) {
-    case EncoderKind::Mulaw: return "G.711 mu-law";
-    case EncoderKind::Alaw: return "G.711 A-law";
-    case EncoderKind::Float: return "IEEE float";
-    case EncoderKind::ImaAdpcm: return "IMA ADPCM";
-    case EncoderKind::Gsm610: return "GSM 6.10";
+    case EncoderKind::Mulaw:
+      return "G.711 mu-law";
+    case EncoderKind::Alaw:
+      return "G.711 A-law";
+    case EncoderKind::Float:
+      return "IEEE float";
+    case EncoderKind::ImaAdpcm:
+      return "IMA ADPCM";
+    case EncoderKind::Gsm610:
+      return "GSM 6.10";
   }
   return "";
 }
 
 bool KindOfTag(uint16_t tag, EncoderKind* kind) {
   switch (tag) {
-    case kWaveFormatMulaw: *kind = EncoderKind::Mulaw; return true;
-    case kWaveFormatAlaw: *kind = EncoderKind::Alaw; return true;
-    case kWaveFormatIeeeFloat: *kind = EncoderKind::Float; return true;
-    case kWaveFormatImaAdpcm: *kind = EncoderKind::ImaAdpcm; return true;
-    case kWaveFormatGsm610: *kind = EncoderKind::Gsm610; return true;
-    default: return false;
+    case kWaveFormatMulaw:
+      *kind = EncoderKind::Mulaw;
+      return true;
+    case kWaveFormatAlaw:
+      *kind = EncoderKind::Alaw;
+      return true;
+    case kWaveFormatIeeeFloat:
+      *kind = EncoderKind::Float;
+      return true;
+    case kWaveFormatImaAdpcm:
+      *kind = EncoderKind::ImaAdpcm;
+      return true;
+    case kWaveFormatGsm610:
+      *kind = EncoderKind::Gsm610;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -38,14 +54,14 @@ bool CheckSampleTarget(const EncoderTarget& target, const char* name, std::strin
   const WaveFormat& format = target.format;
   const uint16_t bits = target.kind == EncoderKind::Float ? 32 : 8;
   if (format.wBitsPerSample != bits) {
-    *reason = ReasonText("%s target: wBitsPerSample %u should be %u", name, format.wBitsPerSample,
-                     bits);
+    *reason =
+        ReasonText("%s target: wBitsPerSample %u should be %u", name, format.wBitsPerSample, bits);
     return false;
   }
   const uint32_t blockAlign = format.nChannels * bits / 8u;
   if (format.nBlockAlign != blockAlign) {
     *reason = ReasonText("%s target: nBlockAlign %u should be %u for %u channels", name,
-                     format.nBlockAlign, blockAlign, format.nChannels);
+                         format.nBlockAlign, blockAlign, format.nChannels);
     return false;
   }
   return true;
@@ -60,13 +76,13 @@ bool CheckImaTarget(const EncoderTarget& target, uint16_t samplesPerBlock, std::
   }
   if (format.nBlockAlign == 0 || format.nBlockAlign % headerBytes != 0) {
     *reason = ReasonText("IMA ADPCM target: nBlockAlign %u is not a multiple of 4 per channel (%u)",
-                     format.nBlockAlign, headerBytes);
+                         format.nBlockAlign, headerBytes);
     return false;
   }
   const uint32_t expected = ImaSamplesPerBlock(format.nBlockAlign, format.nChannels);
   if (samplesPerBlock != expected) {
     *reason = ReasonText("IMA ADPCM target: wSamplesPerBlock %u should be %u for nBlockAlign %u",
-                     samplesPerBlock, expected, format.nBlockAlign);
+                         samplesPerBlock, expected, format.nBlockAlign);
     return false;
   }
   return true;
@@ -75,13 +91,14 @@ bool CheckImaTarget(const EncoderTarget& target, uint16_t samplesPerBlock, std::
 bool CheckGsmTarget(const EncoderTarget& target, uint16_t samplesPerBlock, std::string* reason) {
   const WaveFormat& format = target.format;
   if (format.nChannels != 1) {
-    *reason = ReasonText("GSM 6.10 target with %u channels; GSM 6.10 is mono only",
-                     format.nChannels);
+    *reason =
+        ReasonText("GSM 6.10 target with %u channels; GSM 6.10 is mono only", format.nChannels);
     return false;
   }
   if (format.nBlockAlign != kGsmBlockAlign || samplesPerBlock != kGsmSamplesPerBlock) {
-    *reason = ReasonText("GSM 6.10 target: nBlockAlign %u and wSamplesPerBlock %u should be %u and %u",
-                     format.nBlockAlign, samplesPerBlock, kGsmBlockAlign, kGsmSamplesPerBlock);
+    *reason =
+        ReasonText("GSM 6.10 target: nBlockAlign %u and wSamplesPerBlock %u should be %u and %u",
+                   format.nBlockAlign, samplesPerBlock, kGsmBlockAlign, kGsmSamplesPerBlock);
     return false;
   }
   return true;
@@ -93,8 +110,7 @@ uint32_t ImaSamplesPerBlock(uint32_t blockAlign, uint32_t channels) {
   return (blockAlign - 4 * channels) * 8 / (4 * channels) + 1;
 }
 
-bool CheckPcmSource(const uint8_t* block, uint32_t size, WaveFormat* format,
-                    std::string* reason) {
+bool CheckPcmSource(const uint8_t* block, uint32_t size, WaveFormat* format, std::string* reason) {
   // A PCM "fmt " chunk may stop after wBitsPerSample.
   if (!block || size < 16 || LoadLe16(block) != kWaveFormatPcm) return false;
   uint8_t header[kWaveFormatSize] = {};
@@ -115,8 +131,8 @@ bool CheckPcmSource(const uint8_t* block, uint32_t size, WaveFormat* format,
 bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* target,
                         std::string* reason) {
   if (!block || size < kWaveFormatSize) {
-    *reason = ReasonText("target format block of %u bytes is shorter than %zu", size,
-                     kWaveFormatSize);
+    *reason =
+        ReasonText("target format block of %u bytes is shorter than %zu", size, kWaveFormatSize);
     return false;
   }
   target->format = ReadWaveFormat(block);
@@ -127,13 +143,13 @@ bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* targ
   }
   const char* name = KindName(target->kind);
   if (format.nChannels != 1 && format.nChannels != 2) {
-    *reason = ReasonText("%s target with %u channels; only 1 or 2 are supported", name,
-                     format.nChannels);
+    *reason =
+        ReasonText("%s target with %u channels; only 1 or 2 are supported", name, format.nChannels);
     return false;
   }
   if (format.nSamplesPerSec < kLowestPcmRate || format.nSamplesPerSec > kHighestPcmRate) {
     *reason = ReasonText("%s target at %u Hz; only 8000 to 96000 Hz are supported", name,
-                     format.nSamplesPerSec);
+                         format.nSamplesPerSec);
     return false;
   }
   if (target->kind != EncoderKind::ImaAdpcm && target->kind != EncoderKind::Gsm610) {
@@ -142,7 +158,7 @@ bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* targ
   }
   if (format.cbSize < kSamplesPerBlockSize || size < kWaveFormatSize + kSamplesPerBlockSize) {
     *reason = ReasonText("%s target: cbSize %u in a block of %u bytes leaves no wSamplesPerBlock",
-                     name, format.cbSize, size);
+                         name, format.cbSize, size);
     return false;
   }
   const uint16_t samplesPerBlock = LoadLe16(block + kWaveFormatSize);

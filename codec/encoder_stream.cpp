@@ -39,8 +39,7 @@ void EncodeBlocks(EncoderStream& stream, const int16_t* frames, size_t count, ui
       break;
     case EncoderKind::Gsm610:
       for (size_t b = 0; b < count; ++b) {
-        EncodeGsmBlock(stream.gsm.get(), frames + b * kGsmBlockSamples,
-                       out + b * kGsmBlockBytes);
+        EncodeGsmBlock(stream.gsm.get(), frames + b * kGsmBlockSamples, out + b * kGsmBlockBytes);
       }
       break;
   }

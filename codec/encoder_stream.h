@@ -18,12 +18,12 @@
 struct EncoderStream {
   WaveFormat source;
   EncoderTarget target;
-  PcmStagePtr stage;               // null when rate and channels already match
-  bool stageEnded = false;         // the stage has put out its last audio
-  std::vector<int16_t> held;       // target frames short of a whole block, kept for later
+  PcmStagePtr stage;                // null when rate and channels already match
+  bool stageEnded = false;          // the stage has put out its last audio
+  std::vector<int16_t> held;        // target frames short of a whole block, kept for later
   std::vector<int16_t> stageInput;  // source frames, aligned for the stage
   std::vector<uint8_t> stageOutput;
-  std::vector<uint8_t> pending;    // encoded bytes that did not fit a destination yet
+  std::vector<uint8_t> pending;  // encoded bytes that did not fit a destination yet
   ImaChannelState ima[2];
   GsmPtr gsm;
   std::string lastError;

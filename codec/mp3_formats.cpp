@@ -22,24 +22,25 @@ WaveFormat ReadShortWaveFormat(const uint8_t* block, uint32_t size) {
 int32_t CheckMp3Header(const uint8_t* block, uint32_t size, WaveFormat* format,
                        std::string* reason) {
   if (!block || size < kWaveFormatSize) {
-    *reason = ReasonText("source format block of %u bytes is shorter than %zu", size,
-                     kWaveFormatSize);
+    *reason =
+        ReasonText("source format block of %u bytes is shorter than %zu", size, kWaveFormatSize);
     return kCodecNotPossible;
   }
   *format = ReadWaveFormat(block);
   if (format->wFormatTag != kWaveFormatMpegLayer3) {
-    *reason = ReasonText("source format tag 0x%04x is not MPEG Layer-3 (0x%04x)", format->wFormatTag,
-                     kWaveFormatMpegLayer3);
+    *reason = ReasonText("source format tag 0x%04x is not MPEG Layer-3 (0x%04x)",
+                         format->wFormatTag, kWaveFormatMpegLayer3);
     return kCodecNotPossible;
   }
   if (format->nChannels != 1 && format->nChannels != 2) {
-    *reason = ReasonText("MPEG Layer-3 source with %u channels; only 1 or 2 exist", format->nChannels);
+    *reason =
+        ReasonText("MPEG Layer-3 source with %u channels; only 1 or 2 exist", format->nChannels);
     return kCodecNotPossible;
   }
   MpegFrameGeometry geometry;
   if (!MpegGeometryForRate(format->nSamplesPerSec, &geometry)) {
     *reason = ReasonText("MPEG Layer-3 source at %u Hz, which is not an MPEG sample rate",
-                     format->nSamplesPerSec);
+                         format->nSamplesPerSec);
     return kCodecNotPossible;
   }
   return kCodecOk;
@@ -69,35 +70,37 @@ int32_t CheckMp3Source(const uint8_t* block, uint32_t size, WaveFormat* format,
 int32_t CheckPcmTarget(const uint8_t* block, uint32_t size, WaveFormat* format,
                        std::string* reason) {
   if (!block || size < kPcmFormatMinSize) {
-    *reason = ReasonText("target format block of %u bytes is shorter than %u", size,
-                     kPcmFormatMinSize);
+    *reason =
+        ReasonText("target format block of %u bytes is shorter than %u", size, kPcmFormatMinSize);
     return kCodecNotPossible;
   }
   *format = ReadShortWaveFormat(block, size);
   if (format->wFormatTag != kWaveFormatPcm) {
     *reason = ReasonText("MPEG Layer-3 decodes to PCM only, not to format tag 0x%04x",
-                     format->wFormatTag);
+                         format->wFormatTag);
     return kCodecNotPossible;
   }
   const uint16_t bits = format->wBitsPerSample;
   if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    *reason = ReasonText("PCM target with %u bits per sample; only 8, 16, 24 and 32 are supported",
-                     bits);
+    *reason =
+        ReasonText("PCM target with %u bits per sample; only 8, 16, 24 and 32 are supported", bits);
     return kCodecNotPossible;
   }
   if (format->nChannels != 1 && format->nChannels != 2) {
-    *reason = ReasonText("PCM target with %u channels; only 1 or 2 are supported", format->nChannels);
+    *reason =
+        ReasonText("PCM target with %u channels; only 1 or 2 are supported", format->nChannels);
     return kCodecNotPossible;
   }
   if (format->nSamplesPerSec < kLowestPcmRate || format->nSamplesPerSec > kHighestPcmRate) {
     *reason = ReasonText("PCM target at %u Hz; only %u to %u Hz are supported",
-                     format->nSamplesPerSec, kLowestPcmRate, kHighestPcmRate);
+                         format->nSamplesPerSec, kLowestPcmRate, kHighestPcmRate);
     return kCodecNotPossible;
   }
   const uint32_t blockAlign = format->nChannels * format->wBitsPerSample / 8u;
   if (format->nBlockAlign != blockAlign) {
-    *reason = ReasonText("PCM target nBlockAlign %u should be %u for %u channels of %u bits",
-                     format->nBlockAlign, blockAlign, format->nChannels, format->wBitsPerSample);
+    *reason =
+        ReasonText("PCM target nBlockAlign %u should be %u for %u channels of %u bits",
+                   format->nBlockAlign, blockAlign, format->nChannels, format->wBitsPerSample);
     return kCodecNotPossible;
   }
   return kCodecOk;

@@ -30,8 +30,8 @@ Mpg123Ptr OpenDecoder(uint32_t rate, uint16_t channels, std::string* reason) {
   if (error != MPG123_OK || mpg123_param(handle, MPG123_FLAGS, flags, 0) != MPG123_OK ||
       mpg123_param(handle, MPG123_RESYNC_LIMIT, -1, 0) != MPG123_OK ||
       mpg123_format_none(handle) != MPG123_OK ||
-      mpg123_format(handle, rate, mono ? MPG123_MONO : MPG123_STEREO,
-                    MPG123_ENC_SIGNED_16) != MPG123_OK ||
+      mpg123_format(handle, rate, mono ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) !=
+          MPG123_OK ||
       mpg123_open_feed(handle) != MPG123_OK) {
     *reason = std::string("cannot set up the MPEG decoder: ") + mpg123_strerror(handle);
     return nullptr;
@@ -88,8 +88,7 @@ int32_t ReadDecoded(Mp3DecodeStream& stream, uint8_t* out, size_t size, size_t* 
 // A free-format stream's frame length is only known from where the next
 // frame's header stands, so such a stream cannot be decoded without reading
 // ahead. The first Layer III header in the input tells which kind it is.
-int32_t AllowReadAheadForFreeFormat(Mp3DecodeStream& stream, const uint8_t* input,
-                                    uint32_t size) {
+int32_t AllowReadAheadForFreeFormat(Mp3DecodeStream& stream, const uint8_t* input, uint32_t size) {
   for (uint32_t i = 0; i + 4 <= size; ++i) {
     const bool layer3 = input[i] == 0xFF && (input[i + 1] & 0xE6) == 0xE2;
     const uint8_t bitrateIndex = input[i + 2] >> 4;
@@ -196,10 +195,9 @@ int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* o
   // adds what the stage holds back and what is still pending.
   const uint64_t frames = input / stream.geometry.smallestFrame + 2;
   const uint64_t decoded = frames * stream.geometry.samplesPerFrame;
-  const uint64_t bytes =
-      stream.stage ? PcmStageMaxOutputBytes(*stream.stage, decoded) + stream.pending.size() -
-                         stream.pendingStart
-                   : decoded * stream.target.nBlockAlign;
+  const uint64_t bytes = stream.stage ? PcmStageMaxOutputBytes(*stream.stage, decoded) +
+                                            stream.pending.size() - stream.pendingStart
+                                      : decoded * stream.target.nBlockAlign;
   if (bytes > UINT32_MAX) return kCodecNotPossible;
   *output = static_cast<uint32_t>(bytes);
   return kCodecOk;

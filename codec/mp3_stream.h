@@ -32,7 +32,7 @@ struct Mp3DecodeStream {
   std::string lastError;
   bool broken = false;  // the frames' rate differs from the format's: nothing more is decoded
   bool firstHeaderSeen = false;
-  bool ended = false;   // the source has ended: what was held back is out or pending
+  bool ended = false;  // the source has ended: what was held back is out or pending
 };
 
 // Checks both formats and sets up the decoder. kCodecOk with a new stream, or

@@ -98,8 +98,8 @@ void AppendInWidth(const PcmStage& stage, const int16_t* samples, size_t count,
 
 // Runs `frames` frames through soxr (or, with `input` null, flushes it) and
 // appends everything that comes out.
-bool Resample(PcmStage& stage, const int16_t* input, size_t frames,
-              std::vector<uint8_t>* output, std::string* reason) {
+bool Resample(PcmStage& stage, const int16_t* input, size_t frames, std::vector<uint8_t>* output,
+              std::string* reason) {
   const uint16_t channels = stage.output.channels;
   stage.resampled.resize(kResampleBlockFrames * channels);
   for (;;) {
@@ -204,8 +204,9 @@ uint64_t PcmStageMaxOutputBytes(const PcmStage& stage, uint64_t frames) {
   const uint64_t exact = total > stage.framesOut ? total - stage.framesOut : 0;
   // ...but a bound that holds from any state serves callers that size a
   // buffer once: the new frames plus the most soxr ever holds back.
-  const auto anyState = static_cast<uint64_t>(
-      std::ceil(static_cast<double>(frames) * stage.ratio +
-                kHeldBackFrames * std::max(1.0, stage.ratio))) + 2;
+  const auto anyState =
+      static_cast<uint64_t>(std::ceil(static_cast<double>(frames) * stage.ratio +
+                                      kHeldBackFrames * std::max(1.0, stage.ratio))) +
+      2;
   return std::max(exact, anyState) * frameBytes;
 }

@@ -75,8 +75,8 @@ void EmitPass(DecodedAudio& audio, const uint8_t* data, uint32_t produced) {
 }  // namespace
 
 bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFormat,
-                  std::span<const uint8_t> sourceFormat, ChunkFile& source,
-                  uint32_t compressedSize, uint32_t decodedLength, std::string* reason) {
+                  std::span<const uint8_t> sourceFormat, ChunkFile& source, uint32_t compressedSize,
+                  uint32_t decodedLength, std::string* reason) {
   MpegLayer3Fields mpeg;
   WaveFormat input;
   if (!ReadDecodeFields(sourceFormat, &mpeg, &input, reason)) return false;
@@ -105,8 +105,9 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
   uint32_t carried = 0;
   bool ok = true;
   while (remaining > 0 && !audio.capped) {
-    const int32_t read = ChunkRead(source, sourceBuffer + carried,
-                                   static_cast<int32_t>(std::min(remaining, sourceChunkSize - carried)));
+    const int32_t read =
+        ChunkRead(source, sourceBuffer + carried,
+                  static_cast<int32_t>(std::min(remaining, sourceChunkSize - carried)));
     if (read <= 0) break;
     remaining -= static_cast<uint32_t>(read);
     const uint32_t presented = carried + static_cast<uint32_t>(read);

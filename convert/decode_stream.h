@@ -12,5 +12,5 @@
 // most `decodedLength` bytes are kept. Prints "#" for every pass that
 // produced audio. False, with the reason, when the audio cannot be decoded.
 bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFormat,
-                  std::span<const uint8_t> sourceFormat, ChunkFile& source,
-                  uint32_t compressedSize, uint32_t decodedLength, std::string* reason);
+                  std::span<const uint8_t> sourceFormat, ChunkFile& source, uint32_t compressedSize,
+                  uint32_t decodedLength, std::string* reason);

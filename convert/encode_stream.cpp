@@ -9,14 +9,12 @@ constexpr uint32_t kDestinationChunkSize = 65536;
 
 }  // namespace
 
-bool EncodeStream(ChunkFile& source, ChunkFile& destination,
-                  std::span<const uint8_t> sourceFormat,
+bool EncodeStream(ChunkFile& source, ChunkFile& destination, std::span<const uint8_t> sourceFormat,
                   std::span<const uint8_t> destinationFormat, std::string* reason) {
   CodecStreamPtr stream = CodecStreamOpen(sourceFormat, destinationFormat, reason);
   if (!stream) return false;
   uint32_t sourceChunkSize = 0;
-  if (!CodecStreamSize(*stream, kDestinationChunkSize, &sourceChunkSize,
-                       kStreamSizeDestination) ||
+  if (!CodecStreamSize(*stream, kDestinationChunkSize, &sourceChunkSize, kStreamSizeDestination) ||
       sourceChunkSize == 0) {
     *reason = "the codec cannot say how much audio makes a block of its output";
     return false;
@@ -38,7 +36,8 @@ bool EncodeStream(ChunkFile& source, ChunkFile& destination,
       ok = false;
       break;
     }
-    ChunkWrite(destination, buffers.destination.data(), static_cast<int32_t>(header.cbDstLengthUsed));
+    ChunkWrite(destination, buffers.destination.data(),
+               static_cast<int32_t>(header.cbDstLengthUsed));
   }
   // What the codec still holds (a resampler's tail, a part block) comes out
   // once the source has ended.
@@ -49,7 +48,8 @@ bool EncodeStream(ChunkFile& source, ChunkFile& destination,
       break;
     }
     if (header.cbDstLengthUsed == 0) break;
-    ChunkWrite(destination, buffers.destination.data(), static_cast<int32_t>(header.cbDstLengthUsed));
+    ChunkWrite(destination, buffers.destination.data(),
+               static_cast<int32_t>(header.cbDstLengthUsed));
   }
   if (!ok) *reason = "the audio cannot be encoded: " + CodecStreamError(*stream);
   CodecStreamUnprepareHeader(*stream, header);

@@ -9,6 +9,5 @@
 // Encodes the raw PCM of `source` (`sourceFormat`), read from its position to
 // its end, into `destinationFormat`, written to `destination` at its
 // position. False, with the reason, when the codec cannot do it.
-bool EncodeStream(ChunkFile& source, ChunkFile& destination,
-                  std::span<const uint8_t> sourceFormat,
+bool EncodeStream(ChunkFile& source, ChunkFile& destination, std::span<const uint8_t> sourceFormat,
                   std::span<const uint8_t> destinationFormat, std::string* reason);

@@ -10,8 +10,7 @@ std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, std::string* reas
   ChunkInfo form;
   ChunkInfo format;
   format.ckid = MakeFourCC("fmt ");
-  if (!ChunkDescend(source, form, nullptr, 0) ||
-      !ChunkDescend(source, format, &form, kChunkFind)) {
+  if (!ChunkDescend(source, form, nullptr, 0) || !ChunkDescend(source, format, &form, kChunkFind)) {
     ConsolePrint("Can't find format chunk\n");
     *reason = "the payload has no \"fmt \" chunk";
     return std::nullopt;

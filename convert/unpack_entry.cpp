@@ -24,8 +24,8 @@ constexpr int32_t kCopyBufferSize = 4096;
 // Where the pieces of the payload lie.
 struct PayloadLayout {
   uint32_t decodedLength = std::numeric_limits<uint32_t>::max();  // no "skee": no cap
-  int64_t copyStart = 0;   // first byte after the "skee" value
-  int64_t dataStart = 0;   // first byte of the compressed audio
+  int64_t copyStart = 0;  // first byte after the "skee" value
+  int64_t dataStart = 0;  // first byte of the compressed audio
   uint32_t compressedSize = 0;
 };
 
@@ -73,8 +73,8 @@ void CopyBytes(ChunkFile& source, int64_t from, int64_t count, ChunkFile& output
   if (count <= 0 || ChunkSeek(source, from, SEEK_SET) < 0) return;
   std::vector<uint8_t> buffer(kCopyBufferSize);
   while (count > 0) {
-    const int32_t read =
-        ChunkRead(source, buffer.data(), static_cast<int32_t>(std::min<int64_t>(count, kCopyBufferSize)));
+    const int32_t read = ChunkRead(source, buffer.data(),
+                                   static_cast<int32_t>(std::min<int64_t>(count, kCopyBufferSize)));
     if (read <= 0) break;
     ChunkWrite(output, buffer.data(), read);
     count -= read;

@@ -76,7 +76,8 @@ int32_t ChunkWrite(ChunkFile& file, const void* buffer, int32_t count) {
     file.failed = true;
     return -1;
   }
-  return static_cast<int32_t>(DiskWrite(file, static_cast<const uint8_t*>(buffer), static_cast<size_t>(count)));
+  return static_cast<int32_t>(
+      DiskWrite(file, static_cast<const uint8_t*>(buffer), static_cast<size_t>(count)));
 }
 
 int64_t ChunkSeek(ChunkFile& file, int64_t offset, int origin) {

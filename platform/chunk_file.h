@@ -17,8 +17,8 @@ struct ChunkInfo {
 };
 
 enum : uint32_t {
-  kChunkFind = 0x10,       // ChunkDescend: search for ckid within the parent
-  kChunkCreateRiff = 0x20, // ChunkCreate: begin a "RIFF" form of type fccType
+  kChunkFind = 0x10,        // ChunkDescend: search for ckid within the parent
+  kChunkCreateRiff = 0x20,  // ChunkCreate: begin a "RIFF" form of type fccType
 };
 
 struct ChunkFile;

@@ -27,7 +27,8 @@ bool WriteAllAt(int fd, const uint8_t* data, size_t count, int64_t offset) {
 int64_t ReadUpToAt(int fd, uint8_t* data, size_t count, int64_t offset) {
   size_t total = 0;
   while (total < count) {
-    const ssize_t got = pread(fd, data + total, count - total, offset + static_cast<int64_t>(total));
+    const ssize_t got =
+        pread(fd, data + total, count - total, offset + static_cast<int64_t>(total));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -1;
     if (got == 0) break;

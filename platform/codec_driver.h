@@ -16,8 +16,8 @@ extern "C" {
 // Results of driver calls.
 enum : int32_t {
   kCodecOk = 0,
-  kCodecError = 1,         // the call failed; see the stream's error text
-  kCodecNotPossible = 2,   // the driver cannot do this conversion
+  kCodecError = 1,        // the call failed; see the stream's error text
+  kCodecNotPossible = 2,  // the driver cannot do this conversion
 };
 
 // Size query directions.

@@ -38,7 +38,7 @@ struct CodecStream {
   const CodecDriver* driver;
   CodecDriverStream* driverStream;
   std::optional<PreparedHeader> prepared;  // one prepared header at a time
-  std::string error;                        // set when the service itself refused
+  std::string error;                       // set when the service itself refused
 };
 
 void CodecStreamCloser::operator()(CodecStream* stream) const {
@@ -61,8 +61,7 @@ bool CodecDriverAdd(CodecDriverEntry entry) {
 
 bool CodecFormatSuggest(std::span<const uint8_t> source, std::span<uint8_t> suggested) {
   for (const CodecDriver* driver : Drivers()) {
-    if (driver->suggestFormat(source.data(), static_cast<uint32_t>(source.size()),
-                              suggested.data(),
+    if (driver->suggestFormat(source.data(), static_cast<uint32_t>(source.size()), suggested.data(),
                               static_cast<uint32_t>(suggested.size())) == kCodecOk) {
       return true;
     }
@@ -76,10 +75,9 @@ CodecStreamPtr CodecStreamOpen(std::span<const uint8_t> source,
   for (const CodecDriver* driver : Drivers()) {
     char text[256] = {};
     CodecDriverStream* driverStream = nullptr;
-    int32_t result = driver->openStream(source.data(), static_cast<uint32_t>(source.size()),
-                                        destination.data(),
-                                        static_cast<uint32_t>(destination.size()), &driverStream,
-                                        text, sizeof text);
+    int32_t result = driver->openStream(
+        source.data(), static_cast<uint32_t>(source.size()), destination.data(),
+        static_cast<uint32_t>(destination.size()), &driverStream, text, sizeof text);
     if (result == kCodecOk && driverStream) {
       return CodecStreamPtr(new CodecStream{driver, driverStream, std::nullopt, {}});
     }
@@ -151,8 +149,8 @@ bool CodecStreamConvert(CodecStream& stream, CodecStreamHeader& header, uint32_t
     char text[160];
     std::snprintf(text, sizeof text,
                   "codec %s reported %u of %u source bytes and %u of %u destination bytes used",
-                  stream.driver->name ? stream.driver->name : "(unnamed)",
-                  header.cbSrcLengthUsed, srcLength, header.cbDstLengthUsed, dstLength);
+                  stream.driver->name ? stream.driver->name : "(unnamed)", header.cbSrcLengthUsed,
+                  srcLength, header.cbDstLengthUsed, dstLength);
     stream.error = text;
     header.cbSrcLengthUsed = 0;
     header.cbDstLengthUsed = 0;

@@ -52,8 +52,8 @@ PendingOutputPtr CreatePendingOutput(const std::string& finalPath, int* fd, std:
   if (*fd >= 0) RegisterTemporaryFile(name);
   sigprocmask(SIG_SETMASK, &previous, nullptr);
   if (*fd < 0) {
-    *reason = "cannot create the output file in " + DirectoryOf(finalPath) + ": " +
-              std::strerror(error);
+    *reason =
+        "cannot create the output file in " + DirectoryOf(finalPath) + ": " + std::strerror(error);
     return nullptr;
   }
   PendingOutputPtr output(new PendingOutput{finalPath, name});

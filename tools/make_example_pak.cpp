@@ -58,12 +58,12 @@ RiffChunk InfoList(const std::string& title) {
 // A "cue " chunk with a single cue point at `sampleOffset` in the "data" chunk.
 RiffChunk CueAt(uint32_t sampleOffset) {
   std::vector<uint8_t> data;
-  Append(&data, Le32Bytes(1));  // dwCuePoints
-  Append(&data, Le32Bytes(1));  // dwName
+  Append(&data, Le32Bytes(1));             // dwCuePoints
+  Append(&data, Le32Bytes(1));             // dwName
   Append(&data, Le32Bytes(sampleOffset));  // dwPosition
-  Append(&data, "data");        // fccChunk
-  Append(&data, Le32Bytes(0));  // dwChunkStart
-  Append(&data, Le32Bytes(0));  // dwBlockStart
+  Append(&data, "data");                   // fccChunk
+  Append(&data, Le32Bytes(0));             // dwChunkStart
+  Append(&data, Le32Bytes(0));             // dwBlockStart
   Append(&data, Le32Bytes(sampleOffset));  // dwSampleOffset
   return {"cue ", data};
 }
@@ -130,8 +130,7 @@ int main(int argc, char** argv) {
                          decodedLength % 2 + ChunksSize(entry.tail);
   }
 
-  const std::vector<uint8_t> pak =
-      BuildPak(sources, static_cast<uint32_t>(totalUnpackedSize));
+  const std::vector<uint8_t> pak = BuildPak(sources, static_cast<uint32_t>(totalUnpackedSize));
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(pak.data()), static_cast<std::streamsize>(pak.size()));
   out.close();

@@ -30,7 +30,8 @@ struct Clip {
 
 bool Save(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
@@ -40,9 +41,9 @@ Clip MakeClip(int channels, int rate, int bitrateKbps, int frames, uint32_t seed
   const Mp3Stream mp3 =
       EncodeMp3(SynthesizeMusic(channels, rate, frames, seed), channels, rate, bitrateKbps);
   PayloadParts parts;
-  parts.sourceFormat = MakeMpegLayer3Format(static_cast<uint16_t>(channels),
-                                            static_cast<uint32_t>(rate), bitrateKbps * 1000u,
-                                            mp3.maxFrameSize, kLameCodecDelay);
+  parts.sourceFormat =
+      MakeMpegLayer3Format(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
+                           bitrateKbps * 1000u, mp3.maxFrameSize, kLameCodecDelay);
   parts.decodedLength = static_cast<uint32_t>(frames * channels * 2);
   parts.mp3 = mp3.bytes;
   return {channels, rate, BuildEntryPayload(parts)};
@@ -124,7 +125,8 @@ void AddPayloadSeeds(const fs::path& dir, const Clip& mono8k, const Clip& stereo
   save("stereo8_22050", DerivedInput(stereo22k, 2, 8));
   save("mono16_from_stereo", DerivedInput(stereo22k, 1, 16));
   save("stereo16_44100_mpeg1", DerivedInput(stereo44k, 2, 16));
-  save("resample_to_16000", WithSelector(FuzzSelector(1, 16, FuzzRateIndex(16000)), mono8k.payload));
+  save("resample_to_16000",
+       WithSelector(FuzzSelector(1, 16, FuzzRateIndex(16000)), mono8k.payload));
   save("raw_pcm_target", RawTargetInput(MakePcmFormat(1, 8000, 16), mono8k.payload));
   save("raw_mulaw_target", RawTargetInput(EncodedTarget(7, 1, 8, 8000, 0, false), mono8k.payload));
   save("raw_ima_adpcm_target",
@@ -161,8 +163,8 @@ void AddPayloadSeeds(const fs::path& dir, const Clip& mono8k, const Clip& stereo
 }
 
 PakEntrySource Entry(const std::string& path, const Clip& clip) {
-  return {path, MakePcmFormat(static_cast<uint16_t>(clip.channels),
-                              static_cast<uint32_t>(clip.rate), 16),
+  return {path,
+          MakePcmFormat(static_cast<uint16_t>(clip.channels), static_cast<uint32_t>(clip.rate), 16),
           clip.payload};
 }
 
@@ -173,8 +175,8 @@ void AddArchiveSeeds(const fs::path& dir, const Clip& mono8k, const Clip& stereo
   save("two_entries_in_folders.pak",
        BuildPak({Entry("music\\a.wav", mono8k), Entry("music\\sfx\\b.wav", stereo22k)}, 65536));
   save("empty.pak", BuildPak({}, 0));
-  PakEntrySource mulaw{"m.wav", {7, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 8, 0},
-                       mono8k.payload};
+  PakEntrySource mulaw{
+      "m.wav", {7, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 8, 0}, mono8k.payload};
   save("mulaw_target.pak", BuildPak({mulaw}, 4096));
 
   // Header fields at 4 (entryCount), 8 (entryTableOffset) and 12

@@ -12,10 +12,10 @@ struct LameDeleter {
 using LamePtr = std::unique_ptr<lame_global_flags, LameDeleter>;
 
 // Layer III bitrates in kbps by header index, for MPEG-1 and for MPEG-2/2.5.
-constexpr int kBitratesMpeg1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256,
-                                    320, 0};
-constexpr int kBitratesMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144,
-                                    160, 0};
+constexpr int kBitratesMpeg1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                    112, 128, 160, 192, 224, 256, 320, 0};
+constexpr int kBitratesMpeg2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
+                                    64, 80, 96, 112, 128, 144, 160, 0};
 constexpr int kRatesMpeg1[3] = {44100, 48000, 32000};
 
 // Length of the Layer III frame whose header starts at `p`, or 0 when there
@@ -68,15 +68,14 @@ Mp3Stream EncodeMp3(const std::vector<int16_t>& interleaved, int channels, int r
   const int frames = static_cast<int>(interleaved.size() / channels);
   std::vector<uint8_t> bytes(frames + frames / 4 + 7200);
   std::vector<int16_t> pcm(interleaved);  // the interleaved call takes non-const samples
-  const int encoded =
-      channels == 1
-          ? lame_encode_buffer(gf, pcm.data(), pcm.data(), frames, bytes.data(),
-                               static_cast<int>(bytes.size()))
-          : lame_encode_buffer_interleaved(gf, pcm.data(), frames, bytes.data(),
-                                           static_cast<int>(bytes.size()));
+  const int encoded = channels == 1
+                          ? lame_encode_buffer(gf, pcm.data(), pcm.data(), frames, bytes.data(),
+                                               static_cast<int>(bytes.size()))
+                          : lame_encode_buffer_interleaved(gf, pcm.data(), frames, bytes.data(),
+                                                           static_cast<int>(bytes.size()));
   if (encoded < 0) return stream;
-  const int flushed = lame_encode_flush(gf, bytes.data() + encoded,
-                                        static_cast<int>(bytes.size()) - encoded);
+  const int flushed =
+      lame_encode_flush(gf, bytes.data() + encoded, static_cast<int>(bytes.size()) - encoded);
   if (flushed < 0) return stream;
   bytes.resize(static_cast<size_t>(encoded + flushed));
   stream.maxFrameSize = LargestFrame(bytes);

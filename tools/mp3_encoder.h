@@ -10,8 +10,8 @@
 constexpr uint16_t kLameCodecDelay = 1105;
 
 struct Mp3Stream {
-  std::vector<uint8_t> bytes;   // bare frames: no ID3 tag, no Info/Xing frame
-  uint16_t maxFrameSize = 0;    // the largest frame, for nBlockSize
+  std::vector<uint8_t> bytes;  // bare frames: no ID3 tag, no Info/Xing frame
+  uint16_t maxFrameSize = 0;   // the largest frame, for nBlockSize
 };
 
 // Constant-bitrate encoding of interleaved 16-bit samples.

@@ -35,17 +35,17 @@ struct FrameHeader {
 
 struct Mp3Summary {
   FrameHeader first;
-  size_t start = 0;      // offset of the first frame
-  size_t end = 0;        // offset after the last whole frame
+  size_t start = 0;  // offset of the first frame
+  size_t end = 0;    // offset after the last whole frame
   uint64_t frames = 0;
   size_t largestFrame = 0;
 };
 
 std::optional<FrameHeader> ParseFrameHeader(const uint8_t* p) {
   static constexpr uint16_t kMpeg1Kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
-                                               112, 128, 160, 192, 224, 256, 320, 0};
+                                              112, 128, 160, 192, 224, 256, 320, 0};
   static constexpr uint16_t kMpeg2Kbps[16] = {0,  8,  16, 24,  32,  40,  48,  56,
-                                               64, 80, 96, 112, 128, 144, 160, 0};
+                                              64, 80, 96, 112, 128, 144, 160, 0};
   static constexpr uint32_t kMpeg1Rates[3] = {44100, 48000, 32000};
 
   if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return std::nullopt;
@@ -83,8 +83,8 @@ size_t Id3v2Size(const std::vector<uint8_t>& bytes) {
 // A Xing or Info frame carries stream metadata in place of audio; a plain
 // decoder would turn it into a frame of silence ahead of the encoder delay.
 bool IsInfoFrame(const uint8_t* frame, const FrameHeader& header) {
-  const size_t sideInfoSize = header.mpeg1 ? (header.channels == 1 ? 17 : 32)
-                                           : (header.channels == 1 ? 9 : 17);
+  const size_t sideInfoSize =
+      header.mpeg1 ? (header.channels == 1 ? 17 : 32) : (header.channels == 1 ? 9 : 17);
   const size_t tag = kFrameHeaderSize + sideInfoSize;
   if (tag + 4 > header.length) return false;
   const std::string id(reinterpret_cast<const char*>(frame + tag), 4);
@@ -133,14 +133,16 @@ std::optional<Mp3Summary> ScanFrames(const std::vector<uint8_t>& bytes, std::str
 std::optional<std::vector<uint8_t>> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
   return bytes;
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out.flush());
 }
 
@@ -170,9 +172,9 @@ std::optional<PakEntrySource> MakeEntry(const std::string& path, uint64_t* unpac
   }
 
   PayloadParts parts;
-  parts.sourceFormat = MakeMpegLayer3Format(first.channels, first.rate, first.bitrate,
-                                            static_cast<uint16_t>(mp3->largestFrame),
-                                            kLameCodecDelay);
+  parts.sourceFormat =
+      MakeMpegLayer3Format(first.channels, first.rate, first.bitrate,
+                           static_cast<uint16_t>(mp3->largestFrame), kLameCodecDelay);
   parts.decodedLength = static_cast<uint32_t>(decodedLength);
   parts.mp3.assign(bytes->begin() + static_cast<ptrdiff_t>(mp3->start),
                    bytes->begin() + static_cast<ptrdiff_t>(mp3->end));

@@ -90,8 +90,8 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
   ASSERT_TRUE(std::filesystem::create_directory(small));
   std::string unshare;
   for (const char* option : {"-m", "-rm"}) {
-    const std::vector<std::string> argv{"/usr/bin/unshare", option, "mount", "-t", "tmpfs", "tmpfs",
-                                        small};
+    const std::vector<std::string> argv{
+        "/usr/bin/unshare", option, "mount", "-t", "tmpfs", "tmpfs", small};
     if (unshare.empty() && RunProgram(argv[0], argv, dir.path).exitStatus == 0) unshare = option;
   }
   if (unshare.empty()) GTEST_SKIP() << "this process may not mount a tmpfs in a private namespace";
@@ -99,24 +99,32 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
   const MusicEntry song = PlainMusicEntry("song.wav", clip, 1, 16);
   const std::string line = ExpectedLine(song);
   const std::string prompt = "Continue anyway?(y/N): ";
-  const std::string asked = "Not enough free disk space.\nYou have 327680 bytes free.\n"
-                            "You need 4294967295 bytes to unpack.\n" + prompt;
-  const struct { uint32_t needed; bool controlling; std::string keys, out; int status; } cases[] = {
-      {0xFFFFFFFFu, true, "xY", asked + "x" + prompt + "Y" + line, 0},  // asked again on one line
+  const std::string asked =
+      "Not enough free disk space.\nYou have 327680 bytes free.\n"
+      "You need 4294967295 bytes to unpack.\n" +
+      prompt;
+  const struct {
+    uint32_t needed;
+    bool controlling;
+    std::string keys, out;
+    int status;
+  } cases[] = {
+      {0xFFFFFFFFu, true, "xY", asked + "x" + prompt + "Y" + line, 0},    // asked again on one line
       {0xFFFFFFFFu, true, "\ry", asked + "\r" + prompt + "y" + line, 0},  // Enter asks again too
-      {0xFFFFFFFFu, true, "\x1b[Ay",  // code by code
+      {0xFFFFFFFFu, true, "\x1b[Ay",                                      // code by code
        asked + "^[" + prompt + "[" + prompt + "A" + prompt + "y" + line, 0},
       {0xFFFFFFFFu, true, "n", asked + "n", 255},
       {0xFFFFFFFFu, true, "\n", asked + "\n", 255},  // Ctrl+J gives line feed: no
       {0xFFFFFFFFu, true, "\x03", asked, 128 + SIGINT},
       {0xFFFFFFFFu, false, "", asked + "\n", 255},  // no terminal to ask: no
-      {327680, true, "", line, 0}, {0, true, "", line, 0},  // exactly the free space is enough
+      {327680, true, "", line, 0},
+      {0, true, "", line, 0},  // exactly the free space is enough
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.keys) + " needing " + std::to_string(c.needed));
     ASSERT_TRUE(WriteBytes(pak, BuildPak({PakSource(song)}, c.needed)));
-    const std::vector<std::string> command{"unshare", unshare, "sh", "-c", kScript,
-                                           "sh", small, UNPAK_BINARY, pak};
+    const std::vector<std::string> command{"unshare", unshare, "sh",         "-c", kScript,
+                                           "sh",      small,   UNPAK_BINARY, pak};
     std::string transcript;
     EXPECT_EQ(RunOnTerminal(command, c.controlling, prompt, c.keys, &transcript), c.status);
     EXPECT_EQ(transcript, c.out + (c.status ? "" : "song.wav\n"));

@@ -33,22 +33,40 @@ TEST(OutputPath, AcceptsOnlyRelativePathsThatStayInsideWithoutLinks) {
 
   // The reason must contain the second text; an empty one means accepted.
   const std::pair<std::string, std::string> cases[] = {
-      {"x.wav", ""}, {"music\\theme.wav", ""}, {"a\\.\\b.wav", ""}, {"..x.wav", ""},
-      {"a..\\b...wav", ""}, {"ab:c.wav", ""}, {"dir\\C:x.wav", ""}, {"\xC3\xA9t\xC3\xA9.wav", ""},
-      {"", "empty path"}, {"\\x.wav", "absolute path"}, {"\\\\srv\\share\\x.wav", "network share"},
-      {"C:\\x.wav", "drive prefix \"C:\""}, {"z:x.wav", "drive prefix \"z:\""},
-      {"..", "\"..\""}, {"..\\x.wav", "\"..\""}, {"a\\..\\x.wav", "\"..\""}, {"a\\b\\..", "\"..\""},
-      {"a/b.wav", "\"/\" is not allowed"}, {"/etc/x.wav", "\"/\" is not allowed"},
-      {"a\\", "empty file name"}, {"a\\.", "\".\" is not a file name"},
-      {"a\\\\b.wav", "two backslashes"}, {"a\\\\", "two backslashes"},
+      {"x.wav", ""},
+      {"music\\theme.wav", ""},
+      {"a\\.\\b.wav", ""},
+      {"..x.wav", ""},
+      {"a..\\b...wav", ""},
+      {"ab:c.wav", ""},
+      {"dir\\C:x.wav", ""},
+      {"\xC3\xA9t\xC3\xA9.wav", ""},
+      {"", "empty path"},
+      {"\\x.wav", "absolute path"},
+      {"\\\\srv\\share\\x.wav", "network share"},
+      {"C:\\x.wav", "drive prefix \"C:\""},
+      {"z:x.wav", "drive prefix \"z:\""},
+      {"..", "\"..\""},
+      {"..\\x.wav", "\"..\""},
+      {"a\\..\\x.wav", "\"..\""},
+      {"a\\b\\..", "\"..\""},
+      {"a/b.wav", "\"/\" is not allowed"},
+      {"/etc/x.wav", "\"/\" is not allowed"},
+      {"a\\", "empty file name"},
+      {"a\\.", "\".\" is not a file name"},
+      {"a\\\\b.wav", "two backslashes"},
+      {"a\\\\", "two backslashes"},
       // Links are refused wherever they stand and wherever they point.
       {"inner\\x.wav", "parent directory \"inner\" is a symbolic link"},
       {"real\\away\\new\\x.wav", "parent directory \"real/away\" is a symbolic link"},
-      {"inner\\deep\\x.wav", "\"inner\""}, {"dangling\\x.wav", "\"dangling\""},
+      {"inner\\deep\\x.wav", "\"inner\""},
+      {"dangling\\x.wav", "\"dangling\""},
       // Real folders, folders still to be made, a link as the file itself
       // (the output replaces it) and a file where a folder should be (its
       // creation fails later) pass.
-      {"real\\deep\\x.wav", ""}, {"real\\new\\newer\\x.wav", ""}, {"inner", ""},
+      {"real\\deep\\x.wav", ""},
+      {"real\\new\\newer\\x.wav", ""},
+      {"inner", ""},
       {"plain.txt\\x.wav", ""},
   };
   for (const auto& [path, reasonPart] : cases) {
@@ -58,8 +76,8 @@ TEST(OutputPath, AcceptsOnlyRelativePathsThatStayInsideWithoutLinks) {
     EXPECT_NE(reason.find(reasonPart), std::string::npos) << '"' << path << "\": " << reason;
   }
   fs::current_path(previous);
-  const std::vector<std::string> before{"dangling",   "inner/",     "plain.txt",
-                                        "real/",      "real/away/", "real/deep/"};
+  const std::vector<std::string> before{"dangling", "inner/",     "plain.txt",
+                                        "real/",    "real/away/", "real/deep/"};
   EXPECT_EQ(ListTree(dir.path), before) << "checking must not create anything";
 }
 
@@ -79,7 +97,8 @@ TEST(OutputPath, ARunRefusesEntriesAimedOutsideTheFolder) {
   std::vector<PakEntrySource> sources;
   std::string errors;
   for (const auto& [path, reason] : refused) {
-    errors += "unpak: entry " + std::to_string(sources.size()) + " (" + path + "): " + reason + "\n";
+    errors +=
+        "unpak: entry " + std::to_string(sources.size()) + " (" + path + "): " + reason + "\n";
     sources.push_back({path, good.target, good.payload});
   }
   sources.push_back(PakSource(good));  // the run goes on after the refusals

@@ -16,11 +16,16 @@ using Bytes = std::vector<uint8_t>;
 
 TEST(PakReader, HeaderAndTableMustFitTheFile) {
   // The reason must start with the text; an empty one means the header is read.
-  const struct { uint32_t count, table; size_t size; const char* reason; } cases[] = {
+  const struct {
+    uint32_t count, table;
+    size_t size;
+    const char* reason;
+  } cases[] = {
       {0, 0, 15, "too short for an archive header (15 bytes)"},
       {0, 0xFFFFFFFFu, 16, ""},  // no entries: the table offset does not matter
-      {1, 16, 49, "entry table (1 entries of 34 bytes at offset 16) runs past the end of the "
-                  "file (49 bytes)"},
+      {1, 16, 49,
+       "entry table (1 entries of 34 bytes at offset 16) runs past the end of the "
+       "file (49 bytes)"},
       {1, 16, 50, ""},
       {4000000000u, 16, 4096, "entry table (4000000000 entries"},
       {126322568u, 16, 64, "entry table"},  // times 34 is 2^32 + 16
@@ -62,7 +67,10 @@ TEST(PakReader, EntriesMustLieInsideTheFile) {
   Bytes bytes(50);
   for (char c : std::string("a.wav") + '\0') bytes.push_back(uint8_t(c));
   // The name table's offset, the entry's fields, bytes cut off the file, the reason's start.
-  const struct { uint32_t names, name, offset, size, cbSize, cut; const char* reason; } cases[] = {
+  const struct {
+    uint32_t names, name, offset, size, cbSize, cut;
+    const char* reason;
+  } cases[] = {
       {50, 0, 50, 6, 0, 0, ""},
       {50, 0, 56, 0, 4, 0, ""},  // an empty payload at the very end; cbSize 4 fits
       {50, 6, 0, 1, 0, 0, "name at offset 56 lies past the end"},

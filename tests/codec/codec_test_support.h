@@ -20,7 +20,7 @@ struct CodecModuleTest : testing::Test {
 };
 
 struct StreamRun {
-  uint32_t pass = 0;            // the pass size used
+  uint32_t pass = 0;  // the pass size used
   std::vector<uint8_t> out;
   std::vector<uint32_t> calls;  // bytes put out by each call
   std::string error;            // why the open or a call failed; the run stops there

@@ -20,8 +20,13 @@ using EncoderDriver = CodecModuleTest;
 // A target format; a nonzero `samplesPerBlock` goes into a 2-byte extra field.
 FormatBlock Target(uint16_t tag, int channels, int rate, int bits, int blockAlign,
                    int samplesPerBlock = 0) {
-  const WaveFormat format{tag, uint16_t(channels), uint32_t(rate), 0, uint16_t(blockAlign),
-                          uint16_t(bits), uint16_t(samplesPerBlock ? 2 : 0)};
+  const WaveFormat format{tag,
+                          uint16_t(channels),
+                          uint32_t(rate),
+                          0,
+                          uint16_t(blockAlign),
+                          uint16_t(bits),
+                          uint16_t(samplesPerBlock ? 2 : 0)};
   FormatBlock block = MakeFormatBlock(format);
   if (samplesPerBlock) StoreLe16(block.data() + kWaveFormatSize, uint16_t(samplesPerBlock));
   return block;
@@ -38,8 +43,9 @@ std::vector<int16_t> SoxDecode(const FormatBlock& format, const std::vector<uint
   AppendBytes(&wave, ChunkBytes("fmt ", format));
   AppendBytes(&wave, ChunkBytes("data", blocks));
   EXPECT_TRUE(WriteBytes(dir.path / "in.wav", ChunkBytes("RIFF", wave)));
-  const ProgramResult sox = RunProgram("/usr/bin/env", {"env", "sox", "in.wav", "-t", "raw", "-e",
-                                                        "signed", "-b", "16", "-"}, dir.path);
+  const ProgramResult sox =
+      RunProgram("/usr/bin/env",
+                 {"env", "sox", "in.wav", "-t", "raw", "-e", "signed", "-b", "16", "-"}, dir.path);
   EXPECT_EQ(sox.exitStatus, 0) << sox.err;
   return Samples16({sox.out.begin(), sox.out.end()});
 }
@@ -49,22 +55,28 @@ TEST_F(EncoderDriver, SampleCodecsGiveTheExactCodes) {
   // codes of the truncated (14-bit mu-law, 13-bit A-law) magnitudes; IEEE
   // float as the little-endian bytes of sample / 32768.
   const std::tuple<uint16_t, int, std::vector<int16_t>, std::vector<uint8_t>> tables[] = {
-      {7, 8, {0, 4, 123, 124, 379, 380, 891, 892, 1915, 1916, 3963, 3964, 8059, 8060, 16251,
-              16252, 31611, 31612, 32767, -1, -120, -121, -32768},
-       {0xFF, 0xFE, 0xF0, 0xEF, 0xE0, 0xDF, 0xD0, 0xCF, 0xC0, 0xBF, 0xB0, 0xAF, 0xA0, 0x9F, 0x90,
-        0x8F, 0x81, 0x80, 0x80, 0x7E, 0x70, 0x6F, 0x00}},
-      {6, 8, {0, 15, 16, 255, 256, 511, 512, 1023, 1024, 2047, 2048, 4095, 4096, 8191, 8192,
-              16383, 16384, 32767, -1, -9, -17, -256, -257, -32768},
-       {0xD5, 0xD5, 0xD4, 0xDA, 0xC5, 0xCA, 0xF5, 0xFA, 0xE5, 0xEA, 0x95, 0x9A, 0x85, 0x8A, 0xB5,
-        0xBA, 0xA5, 0xAA, 0x55, 0x55, 0x54, 0x5A, 0x45, 0x2A}},
-      {3, 32, {0, 1, -1, 16384, -32768, 32767},
-       {0, 0, 0, 0, 0, 0, 0, 0x38, 0, 0, 0, 0xB8, 0, 0, 0, 0x3F, 0, 0, 0x80, 0xBF, 0, 0xFE, 0x7F,
-        0x3F}}};
+      {7,
+       8,
+       {0,    4,    123,   124,   379,   380,   891,   892, 1915, 1916, 3963,  3964,
+        8059, 8060, 16251, 16252, 31611, 31612, 32767, -1,  -120, -121, -32768},
+       {0xFF, 0xFE, 0xF0, 0xEF, 0xE0, 0xDF, 0xD0, 0xCF, 0xC0, 0xBF, 0xB0, 0xAF,
+        0xA0, 0x9F, 0x90, 0x8F, 0x81, 0x80, 0x80, 0x7E, 0x70, 0x6F, 0x00}},
+      {6,
+       8,
+       {0,    15,   16,   255,   256,   511,   512, 1023, 1024, 2047, 2048, 4095,
+        4096, 8191, 8192, 16383, 16384, 32767, -1,  -9,   -17,  -256, -257, -32768},
+       {0xD5, 0xD5, 0xD4, 0xDA, 0xC5, 0xCA, 0xF5, 0xFA, 0xE5, 0xEA, 0x95, 0x9A,
+        0x85, 0x8A, 0xB5, 0xBA, 0xA5, 0xAA, 0x55, 0x55, 0x54, 0x5A, 0x45, 0x2A}},
+      {3, 32, {0, 1, -1, 16384, -32768, 32767}, {0, 0, 0,    0,    0, 0,    0,    0x38,
+                                                 0, 0, 0,    0xB8, 0, 0,    0,    0x3F,
+                                                 0, 0, 0x80, 0xBF, 0, 0xFE, 0x7F, 0x3F}}};
   for (const auto& [tag, bits, samples, codes] : tables) {
     // A 3-byte destination: what does not fit comes out of later calls.
     EXPECT_EQ(RunStream(MakePcmFormat(1, 8000, 16), Target(tag, 1, 8000, bits, bits / 8),
-                        PcmBytes(samples, 1, 1, 16), 64, 3).out,
-              codes) << "format tag " << tag;
+                        PcmBytes(samples, 1, 1, 16), 64, 3)
+                  .out,
+              codes)
+        << "format tag " << tag;
   }
 }
 
@@ -123,8 +135,9 @@ TEST_F(EncoderDriver, ResampledImaEndsWithTheExactNumberOfBlocks) {
 TEST_F(EncoderDriver, GsmBlocksDecodeCloseToTheInput) {
   const std::vector<int16_t> samples = SynthesizeMusic(1, 8000, 320 * 50, 4);
   const FormatBlock target = Target(0x31, 1, 8000, 0, 65, 320);
-  const std::vector<uint8_t> blocks = RunStream(MakePcmFormat(1, 8000, 16), target,
-                                                PcmBytes(samples, 1, 1, 16), 320 * 2 * 3, 4096).out;
+  const std::vector<uint8_t> blocks =
+      RunStream(MakePcmFormat(1, 8000, 16), target, PcmBytes(samples, 1, 1, 16), 320 * 2 * 3, 4096)
+          .out;
   ASSERT_EQ(blocks.size(), 50u * 65);
   EXPECT_GT(SnrDb(samples, SoxDecode(target, blocks)), 10.0);
 }

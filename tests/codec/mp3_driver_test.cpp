@@ -39,7 +39,7 @@ TEST_F(Mp3Driver, OutputIsLibmpg123sConvertedHoweverTheStreamIsCut) {
   const EncodedClip stereo = Clip(2, 44100, 128), mono = Clip(1, 22050, 48);
   // Stereo targets; the mono clip comes out duplicated.
   const std::tuple<const EncodedClip*, int, int> targets[] = {
-      {&stereo, 44100, 16}, {&mono, 22050, 16}, {&stereo, 44100, 8}, {&stereo, 44100, 24},
+      {&stereo, 44100, 16}, {&mono, 22050, 16},   {&stereo, 44100, 8}, {&stereo, 44100, 24},
       {&stereo, 44100, 32}, {&stereo, 22050, 16}, {&mono, 48000, 8}};
   for (const auto& [clip, rate, bits] : targets) {
     const std::vector<uint8_t> duplicated = PcmBytes(Reference(*clip), clip->channels, 2, 16);
@@ -48,9 +48,12 @@ TEST_F(Mp3Driver, OutputIsLibmpg123sConvertedHoweverTheStreamIsCut) {
     if (rate != clip->rate) expected = ResampleReference(expected, 2, clip->rate, rate);
     // Destinations of a sample frame or a few hold output back for later calls;
     // with kConvertBlockAlign the rest of a block is presented again.
-    for (auto [pass, destination, flags] :
-         {std::tuple{1u, kLarge, 0u}, {7u, 9u, 0u}, {417u, kLarge, 0u}, {4096u, 13u, 0u},
-          {kLarge, kLarge, 0u}, {1001u, kLarge, uint32_t{kConvertBlockAlign}}}) {
+    for (auto [pass, destination, flags] : {std::tuple{1u, kLarge, 0u},
+                                            {7u, 9u, 0u},
+                                            {417u, kLarge, 0u},
+                                            {4096u, 13u, 0u},
+                                            {kLarge, kLarge, 0u},
+                                            {1001u, kLarge, uint32_t{kConvertBlockAlign}}}) {
       const StreamRun run = Decode(*clip, 2, rate, bits, pass, destination, flags);
       EXPECT_EQ(run.error, "");
       EXPECT_EQ(PcmValues(run.out, bits), ScaledTo(expected, bits))
@@ -84,8 +87,9 @@ TEST_F(Mp3Driver, ReleasesAFrameAsSoonAsItIsComplete) {
   const long first = 417 + ((clip.mp3.bytes[2] >> 1) & 1);  // 128 kbps at 44.1 kHz, padded
   // The first frame one byte short, then its last byte; no next header follows.
   const std::vector<uint8_t> frame(clip.mp3.bytes.begin(), clip.mp3.bytes.begin() + first);
-  EXPECT_EQ(RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), frame, first - 1,
-                      kLarge, 0, false).calls,
+  EXPECT_EQ(RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), frame, first - 1, kLarge,
+                      0, false)
+                .calls,
             (std::vector<uint32_t>{0, 1152 * 4}));
 }
 

@@ -33,7 +33,8 @@ std::vector<uint8_t> Convert(const Case& c, const std::vector<int16_t>& input, s
     count = std::min(slice, frames - at);
     const size_t before = out.size();
     EXPECT_TRUE(PcmStageProcess(*stage, input.data() + at * c.inputChannels, count, count == 0,
-                                &out, &reason)) << reason;
+                                &out, &reason))
+        << reason;
     EXPECT_LE(out.size() - before, PcmStageMaxOutputBytes(*fresh, count))
         << "after " << at << " of " << frames << " frames";
   }
@@ -46,7 +47,7 @@ TEST(PcmStage, OutputDoesNotDependOnHowTheInputIsCutAndEndsAtTheRoundedLength) {
       {{44100, 2, {22050, 2, 16}}, 12345, 6173},   // 6172.5 rounds up
       {{44100, 1, {48000, 1, 16}}, 12345, 13437},  // 13436.73
       {{8000, 1, {96000, 2, 24}}, 4321, 51852},
-      {{48000, 2, {11025, 1, 8}}, 12345, 2835},    // 2835.49
+      {{48000, 2, {11025, 1, 8}}, 12345, 2835},  // 2835.49
       {{96000, 2, {8000, 2, 16}}, 1, 0}};
   for (const auto& [c, frames, expected] : cases) {
     SCOPED_TRACE(testing::Message() << c.inputRate << " -> " << c.output.rate);
@@ -79,7 +80,8 @@ TEST(PcmStage, ChannelAndWidthRulesAreExact) {
   for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = int16_t(int(i) - 32768);
   for (uint16_t bits : {8, 24, 32}) {
     EXPECT_EQ(PcmValues(Convert({22050, 1, {22050, 1, bits}}, ramp, 999), bits),
-              ScaledTo(ramp, bits)) << bits << " bits";
+              ScaledTo(ramp, bits))
+        << bits << " bits";
   }
   // Stereo to mono is the floor of the mean; mono to stereo duplicates.
   EXPECT_EQ(Convert({16000, 2, {16000, 1, 16}},

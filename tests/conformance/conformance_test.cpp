@@ -60,21 +60,29 @@ TEST(Conformance, VectorsMatchTheirReferencesToFullAccuracyWhereDecodersAgree) {
   int rate = 0;  // and the reference's samples, the lead and the extra, per channel:
   size_t samples = 0, lead = 0, extra = 0;
   std::getline(manifest, line);  // column names
-  while (manifest >> bitstream >> referenceFile >> rate >> channelText >> samples >> lead >> extra) {
+  while (manifest >> bitstream >> referenceFile >> rate >> channelText >> samples >> lead >>
+         extra) {
     std::getline(manifest, line);  // the hashes
     SCOPED_TRACE(bitstream);
     const std::vector<uint8_t> stream = ReadBytes(kFolder / bitstream);
     const std::vector<int16_t> reference = Samples16(ReadBytes(kFolder / referenceFile));
     const std::vector<Frame> frames = ScanFrames(stream, rate);
     const size_t frameSize = rate >= 32000 ? 1152 : 576;  // sample frames
-    const bool mixed = channelText == "mixed";  // stereo output; every frame decoded
+    const bool mixed = channelText == "mixed";            // stereo output; every frame decoded
     const uint16_t channels = mixed ? 2 : static_cast<uint16_t>(std::stoi(channelText));
-    const size_t values = mixed ? frames.size() * frameSize * 2 : (lead + samples + extra) * channels;
+    const size_t values =
+        mixed ? frames.size() * frameSize * 2 : (lead + samples + extra) * channels;
     PayloadParts parts{MakeMpegLayer3Format(channels, static_cast<uint32_t>(rate), 128000, 1441, 0),
-                       {}, static_cast<uint32_t>(values * 2), {}, stream, {}};
-    ASSERT_TRUE(WriteBytes(dir.path / "v.pak",
-                           BuildPak({{"v.wav", MakePcmFormat(channels, static_cast<uint32_t>(rate), 16),
-                                      BuildEntryPayload(parts)}}, 0)));
+                       {},
+                       static_cast<uint32_t>(values * 2),
+                       {},
+                       stream,
+                       {}};
+    ASSERT_TRUE(
+        WriteBytes(dir.path / "v.pak",
+                   BuildPak({{"v.wav", MakePcmFormat(channels, static_cast<uint32_t>(rate), 16),
+                              BuildEntryPayload(parts)}},
+                            0)));
     EXPECT_EQ(RunUnpak({"v.pak"}, dir.path).exitStatus, 0);
     const std::vector<uint8_t> file = ReadBytes(dir.path / "v.wav");
     ASSERT_EQ(file.size(), 44 + values * 2);  // the canonical 44-byte header, then the audio
@@ -97,10 +105,9 @@ TEST(Conformance, VectorsMatchTheirReferencesToFullAccuracyWhereDecodersAgree) {
       // neither use it nor follow one within two frames count.
       size_t at = 0;  // where the frame's values start in the reference
       for (size_t f = 0; f < frames.size(); at += frameSize * frames[f].channels, ++f) {
-        const bool leftOut =
-            mixed ? f > 0 && frames[f].channels != frames[f - 1].channels
-                  : frames[f].intensity || (f > 0 && frames[f - 1].intensity) ||
-                        (f > 1 && frames[f - 2].intensity);
+        const bool leftOut = mixed ? f > 0 && frames[f].channels != frames[f - 1].channels
+                                   : frames[f].intensity || (f > 0 && frames[f - 1].intensity) ||
+                                         (f > 1 && frames[f - 2].intensity);
         for (size_t i = 0; !leftOut && i < frameSize * 2; ++i) {
           compare(at + (frames[f].channels == 2 ? i : i / 2), f * frameSize * 2 + i);
         }

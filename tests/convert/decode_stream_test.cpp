@@ -1,6 +1,8 @@
 // The decode loop's arithmetic against a scripted codec: the delay cut, the
 // length cap, the 8-bit rule, carried source bytes and passes without output.
 
+#include "convert/decode_stream.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "archive/pak_writer.h"
-#include "convert/decode_stream.h"
 #include "platform/codec_service.h"
 
 namespace {
@@ -44,7 +45,8 @@ int32_t Convert(CodecDriverStream*, CodecStreamHeader* header, uint32_t flags) {
   script.presented.emplace_back(header->pbSrc, header->pbSrc + header->cbSrcLength);
   script.flags.push_back(flags);
   const Step step = script.next < script.steps.size() ? script.steps[script.next++] : Step{-1, 0};
-  header->cbSrcLengthUsed = step.consume < 0 ? header->cbSrcLength : static_cast<uint32_t>(step.consume);
+  header->cbSrcLengthUsed =
+      step.consume < 0 ? header->cbSrcLength : static_cast<uint32_t>(step.consume);
   header->cbDstLengthUsed = step.produce;
   for (uint32_t i = 0; i < step.produce; ++i) header->pbDst[i] = script.outputCounter++;
   return kCodecOk;
@@ -52,8 +54,8 @@ int32_t Convert(CodecDriverStream*, CodecStreamHeader* header, uint32_t flags) {
 const char* LastError(CodecDriverStream*) { return ""; }
 void Close(CodecDriverStream*) {}
 
-const CodecDriver kScriptedDriver = {UNPAK_CODEC_DRIVER_ABI, "scripted", Suggest, Open, Size,
-                                     Convert, LastError, Close};
+const CodecDriver kScriptedDriver = {
+    UNPAK_CODEC_DRIVER_ABI, "scripted", Suggest, Open, Size, Convert, LastError, Close};
 const CodecDriver* ScriptedEntry(uint32_t index) { return index == 0 ? &kScriptedDriver : nullptr; }
 
 struct Result {
@@ -82,8 +84,9 @@ class DecodeStreamTest : public testing::Test {
     ChunkFilePtr source = OpenChunkFileInMemory(compressed.data(), compressed.size());
     Result result;
     testing::internal::CaptureStdout();
-    result.ok = DecodeStream(*destination, target, sourceFormat, *source,
-                             static_cast<uint32_t>(compressed.size()), decodedLength, &result.reason);
+    result.ok =
+        DecodeStream(*destination, target, sourceFormat, *source,
+                     static_cast<uint32_t>(compressed.size()), decodedLength, &result.reason);
     result.marks = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(ChunkFileClose(std::move(destination)));
     result.output.resize(static_cast<size_t>(lseek(fd, 0, SEEK_END)));
@@ -105,7 +108,7 @@ TEST_F(DecodeStreamTest, CutsTheDelayFromTheFirstAudioAndCapsTheLength) {
   Result r = Decode({{-1, 1000}, {-1, 1000}}, Counting(640), 2, 16, 100, 1000);
   ASSERT_TRUE(r.ok) << r.reason;
   ASSERT_EQ(r.output.size(), 1000u);
-  EXPECT_EQ(r.output[0], 400 % 256);   // the 401st byte the codec produced
+  EXPECT_EQ(r.output[0], 400 % 256);  // the 401st byte the codec produced
   EXPECT_EQ(r.output[599], 999 % 256);
   EXPECT_EQ(r.output[600], 1000 % 256);  // the second block follows seamlessly
   EXPECT_EQ(r.marks, "##");
@@ -155,10 +158,13 @@ TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
   Result r = Decode({{300, 10}, {200, 10}, {-1, 10}}, compressed, 1, 16, 0, 100000);
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(script.presented.size(), 4u);
-  EXPECT_EQ(script.presented[0], std::vector<uint8_t>(compressed.begin(), compressed.begin() + 320));
+  EXPECT_EQ(script.presented[0],
+            std::vector<uint8_t>(compressed.begin(), compressed.begin() + 320));
   // 20 carried bytes, then no more new bytes than the buffer has room for.
-  EXPECT_EQ(script.presented[1], std::vector<uint8_t>(compressed.begin() + 300, compressed.begin() + 620));
-  EXPECT_EQ(script.presented[2], std::vector<uint8_t>(compressed.begin() + 500, compressed.begin() + 700));
+  EXPECT_EQ(script.presented[1],
+            std::vector<uint8_t>(compressed.begin() + 300, compressed.begin() + 620));
+  EXPECT_EQ(script.presented[2],
+            std::vector<uint8_t>(compressed.begin() + 500, compressed.begin() + 700));
   EXPECT_EQ(r.marks, "###");
   // Then the source has ended: one last call with nothing left to present.
   EXPECT_TRUE(script.presented[3].empty());
@@ -167,7 +173,8 @@ TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
   // Bytes the codec left at the end, and what it held back, still come out.
   r = Decode({{270, 10}, {-1, 30}}, Counting(320), 1, 16, 0, 100000);
   ASSERT_EQ(script.presented.size(), 3u);
-  EXPECT_EQ(script.presented[1], std::vector<uint8_t>(compressed.begin() + 270, compressed.begin() + 320));
+  EXPECT_EQ(script.presented[1],
+            std::vector<uint8_t>(compressed.begin() + 270, compressed.begin() + 320));
   EXPECT_EQ(r.output.size(), 40u);
   EXPECT_EQ(r.marks, "##");
 

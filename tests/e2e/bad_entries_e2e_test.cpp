@@ -34,7 +34,9 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
     std::string reason;    // a part of the error line besides the entry's index and path
   } bad[] = {
       {{"outside.wav", pcm, good}, "none", ""},  // its payload lies beyond the archive
-      {{"nofmt.wav", pcm, BuildRiffWave({{"skee", Le32(8)}, data})}, "Can't find format chunk\n", ""},
+      {{"nofmt.wav", pcm, BuildRiffWave({{"skee", Le32(8)}, data})},
+       "Can't find format chunk\n",
+       ""},
       {{"shortfmt.wav", pcm, BuildRiffWave({{"fmt ", {0x55}}})}, "Can't read format chunk\n", ""},
       {{"nodata.wav", pcm, BuildRiffWave({{"fmt ", ClipSourceFormat(MonoClip())}})}, "", ""},
       {{"blockalign0.wav", pcm, BuildRiffWave({{"fmt ", noAlign}, data})}, "", ""},
@@ -78,8 +80,8 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
   CheckOutput(dir.path, last);
   EXPECT_EQ(ReadBytes(dir.path / "width.wav"), Text("keep me"));
   EXPECT_EQ(ListTree(dir.path),
-            (std::vector<std::string>{"good/", "good/first.wav", "last.wav", "plain.txt", "taken.wav/",
-                                      "test.pak", "width.wav"}));
+            (std::vector<std::string>{"good/", "good/first.wav", "last.wav", "plain.txt",
+                                      "taken.wav/", "test.pak", "width.wav"}));
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,10 +27,10 @@ namespace {
 MusicEntry Encoded(const std::string& path, const EncodedClip& clip, uint16_t tag, int channels,
                    int rate, int blockAlign, int bits, int perBlock) {
   MusicEntry entry = PlainMusicEntry(path, clip, clip.channels, 16);
-  entry.target = MakeFormatBlock(
-      {tag, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
-       static_cast<uint32_t>(rate * blockAlign / perBlock), static_cast<uint16_t>(blockAlign),
-       static_cast<uint16_t>(bits), static_cast<uint16_t>(perBlock > 1 ? 2 : 0)});
+  entry.target = MakeFormatBlock({tag, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
+                                  static_cast<uint32_t>(rate * blockAlign / perBlock),
+                                  static_cast<uint16_t>(blockAlign), static_cast<uint16_t>(bits),
+                                  static_cast<uint16_t>(perBlock > 1 ? 2 : 0)});
   if (perBlock > 1) StoreLe16(entry.target.data() + 18, static_cast<uint16_t>(perBlock));
   return entry;
 }
@@ -41,8 +41,9 @@ std::vector<int16_t> EncoderInput(const MusicEntry& entry) {
   std::vector<int16_t> pcm = Samples16(
       PcmBytes(Samples16(ExpectOutput(entry).audio), entry.channels, format.nChannels, 16));
   const int rate = static_cast<int>(format.nSamplesPerSec);
-  return rate == entry.clip->rate ? pcm
-                                  : ResampleReference(pcm, format.nChannels, entry.clip->rate, rate);
+  return rate == entry.clip->rate
+             ? pcm
+             : ResampleReference(pcm, format.nChannels, entry.clip->rate, rate);
 }
 
 // The classic IMA ADPCM decoder for WAV blocks: per channel a 4-byte header
@@ -50,12 +51,13 @@ std::vector<int16_t> EncoderInput(const MusicEntry& entry) {
 // nibble first, alternating channels. A part block at the end is left out.
 std::vector<int16_t> DecodeIma(const std::vector<uint8_t>& data, int channels, size_t blockAlign) {
   static const int kSteps[89] = {
-      7, 8, 9, 10, 11, 12, 13, 14, 16, 17, 19, 21, 23, 25, 28, 31, 34, 37, 41, 45, 50, 55, 60, 66,
-      73, 80, 88, 97, 107, 118, 130, 143, 157, 173, 190, 209, 230, 253, 279, 307, 337, 371, 408,
-      449, 494, 544, 598, 658, 724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552, 1707, 1878, 2066,
-      2272, 2499, 2749, 3024, 3327, 3660, 4026, 4428, 4871, 5358, 5894, 6484, 7132, 7845, 8630,
-      9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794,
-      32767};
+      7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+      25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+      88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+      307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+      1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+      3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
+      12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
   static const int kIndexSteps[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
   const size_t perChannel = (blockAlign - 4 * channels) * 2 / channels + 1;
   std::vector<int16_t> samples(data.size() / blockAlign * perChannel * channels);
@@ -67,7 +69,8 @@ std::vector<int16_t> DecodeIma(const std::vector<uint8_t>& data, int channels, s
       int index = std::min<int>(p[4 * c + 2], 88);
       decoded[c] = static_cast<int16_t>(predictor);
       for (size_t n = 0; n + 1 < perChannel; ++n) {
-        const int nibble = (p[4 * channels * (1 + n / 8) + 4 * c + n % 8 / 2] >> (4 * (n % 2))) & 15;
+        const int nibble =
+            (p[4 * channels * (1 + n / 8) + 4 * c + n % 8 / 2] >> (4 * (n % 2))) & 15;
         const int step = kSteps[index];
         const int diff = (step >> 3) + (nibble & 4 ? step : 0) + (nibble & 2 ? step >> 1 : 0) +
                          (nibble & 1 ? step >> 2 : 0);
@@ -161,9 +164,9 @@ TEST(Resample, PcmTargetsAtOtherRatesHaveTheCappedLengthAndLineUp) {
     EXPECT_EQ(audio.size(), *entry.cap);
     // The codec delay is cut at the target's rate: the audio lines up with
     // the original resampled independently.
-    const std::vector<int16_t> reference = ResampleReference(
-        Samples16(PcmBytes(clip.samples, clip.channels, entry.channels, 16)), entry.channels,
-        clip.rate, rate);
+    const std::vector<int16_t> reference =
+        ResampleReference(Samples16(PcmBytes(clip.samples, clip.channels, entry.channels, 16)),
+                          entry.channels, clip.rate, rate);
     ExpectAligned(reference, PcmValues(audio, entry.bits), entry.bits, entry.channels,
                   kLameCodecDelay * rate / clip.rate + 64);
   }

@@ -36,7 +36,10 @@ MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int
                            int rate) {
   rate = rate == 0 ? clip.rate : rate;
   const MusicEntry entry{
-      .path = path, .clip = &clip, .channels = channels, .bits = bits,
+      .path = path,
+      .clip = &clip,
+      .channels = channels,
+      .bits = bits,
       .target = MakePcmFormat(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
                               static_cast<uint16_t>(bits)),
       .mp3 = clip.mp3.bytes};
@@ -60,8 +63,9 @@ ExpectedOutput ExpectOutput(const MusicEntry& entry) {
     AppendBytes(&decoded, PcmBytes(pass, entry.clip->channels, entry.channels, entry.bits));
   }
   // Past the cap: cut to it, and 2 bytes more for an 8-bit target and an odd cap.
-  const size_t end = decoded.size() <= skip + cap ? decoded.size()
-                                                  : skip + cap - (entry.bits == 8 && cap % 2 ? 2 : 0);
+  const size_t end = decoded.size() <= skip + cap
+                         ? decoded.size()
+                         : skip + cap - (entry.bits == 8 && cap % 2 ? 2 : 0);
   if (end > skip) expected.audio.assign(decoded.begin() + skip, decoded.begin() + end);
   return expected;
 }
@@ -70,8 +74,8 @@ std::string ExpectedLine(const MusicEntry& entry) {
   return "Decompressing " + entry.path + " : " + std::string(ExpectOutput(entry).marks, '#') + "\n";
 }
 
-ProgramResult UnpackEntries(const std::filesystem::path& dir, const std::vector<MusicEntry>& entries,
-                            std::string* transcript) {
+ProgramResult UnpackEntries(const std::filesystem::path& dir,
+                            const std::vector<MusicEntry>& entries, std::string* transcript) {
   std::vector<PakEntrySource> sources;
   for (const MusicEntry& entry : entries) {
     sources.push_back(PakSource(entry));
@@ -128,8 +132,8 @@ void CheckOutput(const std::filesystem::path& root, const MusicEntry& entry) {
   const std::vector<int32_t> actual = PcmValues(OutputAudio(root, entry), entry.bits);
   ASSERT_EQ(actual.size(), expected.size());
   const int maxDiff = std::transform_reduce(
-      actual.begin(), actual.end(), expected.begin(), 0, [](int a, int b) { return std::max(a, b); },
-      [](int a, int b) { return std::abs(a - b); });
+      actual.begin(), actual.end(), expected.begin(), 0,
+      [](int a, int b) { return std::max(a, b); }, [](int a, int b) { return std::abs(a - b); });
   EXPECT_LE(maxDiff, entry.clip->channels == 2 && entry.channels == 1 ? 1 : 0);
   ExpectAligned(Samples16(PcmBytes(entry.clip->samples, entry.clip->channels, entry.channels, 16)),
                 actual, entry.bits, entry.channels, 1200);

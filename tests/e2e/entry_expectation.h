@@ -24,7 +24,7 @@ struct MusicEntry {
   int channels = 0;                   // the decoded PCM: the target, or what a
   int bits = 16;                      // non-PCM target is encoded from
   FormatBlock target;
-  std::vector<uint8_t> mp3;           // the "data" chunk's contents
+  std::vector<uint8_t> mp3;  // the "data" chunk's contents
   std::vector<uint8_t> payload = {};
   std::vector<uint8_t> between = {};  // expected between "fmt " and "data"
   std::vector<uint8_t> after = {};    // expected after "data"
@@ -58,8 +58,8 @@ std::string ExpectedLine(const MusicEntry& entry);
 
 // Writes the entries to `dir`/test.pak and runs the program on it there;
 // `transcript` receives the console lines they must give.
-ProgramResult UnpackEntries(const std::filesystem::path& dir, const std::vector<MusicEntry>& entries,
-                            std::string* transcript);
+ProgramResult UnpackEntries(const std::filesystem::path& dir,
+                            const std::vector<MusicEntry>& entries, std::string* transcript);
 
 // The output's audio, after checking every byte around it: "RIFF" size
 // "WAVE", a "fmt " chunk of the target's first 16 bytes (PCM) or 18 + cbSize

@@ -38,8 +38,12 @@ TEST(Unpack, WritesEveryEntryWithItsChunksCappedAndAlignedAudio) {
   std::vector<uint8_t> skee = Le32(full);
   AppendBytes(&skee, Text("XTRA"));
   MusicEntry skee8 = WithParts(PlainMusicEntry("skee8.wav", stereo, 2, 16), full, {info}, {cue});
-  skee8.payload = BuildRiffWave({{"junk", Text("dropped")}, {"fmt ", source}, {"skee", skee}, info,
-                                 {"data", skee8.mp3}, cue});
+  skee8.payload = BuildRiffWave({{"junk", Text("dropped")},
+                                 {"fmt ", source},
+                                 {"skee", skee},
+                                 info,
+                                 {"data", skee8.mp3},
+                                 cue});
   skee8.between.insert(skee8.between.begin(), skee.begin() + 4, skee.end());
 
   // No "skee" chunk (no cap) and an odd-length "data" chunk decoded to its
@@ -53,7 +57,9 @@ TEST(Unpack, WritesEveryEntryWithItsChunksCappedAndAlignedAudio) {
   oddData.cap.reset();
 
   const std::vector<MusicEntry> entries{
-      theme, skee8, oddData,
+      theme,
+      skee8,
+      oddData,
       // 8-bit output with an odd cap that cuts: 2 bytes short of it.
       WithParts(PlainMusicEntry("odd8.wav", stereo, 1, 8), 10001),
       PlainMusicEntry("a\\b\\mix.wav", stereo, 1, 16),
@@ -70,10 +76,10 @@ TEST(Unpack, WritesEveryEntryWithItsChunksCappedAndAlignedAudio) {
   std::string transcript;
   const ProgramResult result = UnpackEntries(dir.path, entries, &transcript);
   EXPECT_EQ(result, (ProgramResult{0, transcript, ""}));
-  EXPECT_EQ(ListTree(dir.path),
-            (std::vector<std::string>{"a/", "a/b/", "a/b/mix.wav", "dup.wav", "keep/",
-                                      "keep/old.wav", "odd8.wav", "odddata.wav", "skee8.wav",
-                                      "test.pak", "theme.wav"}));
+  EXPECT_EQ(
+      ListTree(dir.path),
+      (std::vector<std::string>{"a/", "a/b/", "a/b/mix.wav", "dup.wav", "keep/", "keep/old.wav",
+                                "odd8.wav", "odddata.wav", "skee8.wav", "test.pak", "theme.wav"}));
   for (size_t i = 0; i + 2 < entries.size(); ++i) CheckOutput(dir.path, entries[i]);
   CheckOutput(dir.path, entries.back());
 
@@ -111,12 +117,13 @@ TEST(Unpack, AnInterruptedRunLeavesNoTemporaryOrHalfWrittenFile) {
 
 TEST(CommandLine, UsageMissingCodecAndUnusableArchivesEndTheRunAtOnce) {
   TempDir dir;
-  const std::vector<uint8_t> pak = BuildPak({PakSource(PlainMusicEntry("a.wav", MonoClip(), 1, 16)),
-                                             PakSource(PlainMusicEntry("b.wav", MonoClip(), 1, 16))},
-                                            1 << 20);
+  const std::vector<uint8_t> pak =
+      BuildPak({PakSource(PlainMusicEntry("a.wav", MonoClip(), 1, 16)),
+                PakSource(PlainMusicEntry("b.wav", MonoClip(), 1, 16))},
+               1 << 20);
   ASSERT_TRUE(WriteBytes(dir.path / "a.pak", pak));
-  for (const std::vector<std::string>& argv :
-       {std::vector<std::string>{"/typed/path/unpak"}, std::vector<std::string>{"unpak", "a", "b"}}) {
+  for (const std::vector<std::string>& argv : {std::vector<std::string>{"/typed/path/unpak"},
+                                               std::vector<std::string>{"unpak", "a", "b"}}) {
     EXPECT_EQ(RunProgram(UNPAK_BINARY, argv, dir.path),
               (ProgramResult{255, "Usage: " + argv[0] + " <file.pak>\n", ""}));
   }

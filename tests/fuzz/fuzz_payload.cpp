@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (LoadLe16(target + 16) > kTargetFormatMaxExtra) return 0;
   } else {
     const uint8_t selector = data[0];
-    const FormatBlock pcm = MakePcmFormat(1 + (selector & 1),
-                                          kFuzzRates[((selector >> 3) & 15) % std::size(kFuzzRates)],
-                                          8 * (1 + ((selector >> 1) & 3)));
+    const FormatBlock pcm = MakePcmFormat(
+        1 + (selector & 1), kFuzzRates[((selector >> 3) & 15) % std::size(kFuzzRates)],
+        8 * (1 + ((selector >> 1) & 3)));
     std::memcpy(target, pcm.data(), pcm.size());
   }
   FuzzInSandbox([&] {

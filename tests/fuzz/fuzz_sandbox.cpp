@@ -52,7 +52,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   outer = pattern;
   work = outer / "work";
   if (!fs::create_directory(work, error)) Fail("cannot create " + work.string());
-  std::atexit([] { std::error_code ignored; fs::remove_all(outer, ignored); });
+  std::atexit([] {
+    std::error_code ignored;
+    fs::remove_all(outer, ignored);
+  });
   return 0;
 }
 
@@ -62,6 +65,7 @@ void FuzzInSandbox(const std::function<void()>& input) {
   if (chdir(home.c_str()) != 0) Fail("cannot return to " + home.string());
   std::error_code error;
   fs::remove_all(work, error);
-  if (!fs::is_empty(outer, error)) Fail("the input wrote outside its folder, into " + outer.string());
+  if (!fs::is_empty(outer, error))
+    Fail("the input wrote outside its folder, into " + outer.string());
   if (!fs::create_directory(work, error)) Fail("cannot create " + work.string());
 }

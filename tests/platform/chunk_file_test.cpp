@@ -61,9 +61,15 @@ TEST(ChunkFileTest, WritesWaveLayoutOnDiskAndWalksItInMemory) {
 TEST(ChunkFileTest, MemoryFindStaysInsideParentAndBlock) {
   // A WAVE form of three chunks (odd, odd, empty), then "late" and "cut "
   // after its end, then the header of a chunk far larger than the block.
-  const std::string image("RIFF\x22\0\0\0WAVE" "odd1\1\0\0\0\1\0" "odd3\3\0\0\0\1\2\3\0"
-                          "zero\0\0\0\0" "late\2\0\0\0\7\7" "cut \0\0\0\0" "huge\xfe\xff\xff\x7f",
-                          68);
+  const std::string image(
+      "RIFF\x22\0\0\0WAVE"
+      "odd1\1\0\0\0\1\0"
+      "odd3\3\0\0\0\1\2\3\0"
+      "zero\0\0\0\0"
+      "late\2\0\0\0\7\7"
+      "cut \0\0\0\0"
+      "huge\xfe\xff\xff\x7f",
+      68);
   // An exactly sized heap block, so that any stray read trips ASan.
   auto block = std::make_unique<uint8_t[]>(image.size());
   std::memcpy(block.get(), image.data(), image.size());
@@ -73,9 +79,13 @@ TEST(ChunkFileTest, MemoryFindStaysInsideParentAndBlock) {
   // A parent that ends 4 bytes into the "cut " header never matches that header.
   ChunkInfo shortParent = form;
   shortParent.cksize += 10 + 4;
-  const struct { const char* id; const ChunkInfo* parent; int64_t dataOffset; } finds[] = {
-      {"zero", &form, 42}, {"late", &form, -1}, {"late", nullptr, 50}, {"none", nullptr, -1},
-      {"cut ", nullptr, 60}, {"cut ", &shortParent, -1}, {"huge", nullptr, 68}};
+  const struct {
+    const char* id;
+    const ChunkInfo* parent;
+    int64_t dataOffset;
+  } finds[] = {{"zero", &form, 42},   {"late", &form, -1},   {"late", nullptr, 50},
+               {"none", nullptr, -1}, {"cut ", nullptr, 60}, {"cut ", &shortParent, -1},
+               {"huge", nullptr, 68}};
   ChunkInfo wanted;
   for (const auto& find : finds) {
     wanted = Chunk(find.id);
@@ -83,9 +93,9 @@ TEST(ChunkFileTest, MemoryFindStaysInsideParentAndBlock) {
     const bool found = ChunkDescend(*file, wanted, find.parent, kChunkFind);
     EXPECT_EQ(found ? wanted.dataOffset : -1, find.dataOffset) << find.id;
   }
-  EXPECT_FALSE(ChunkFileFailed(*file));      // a fruitless search is no failure
-  EXPECT_FALSE(ChunkAscend(*file, wanted));  // "huge" would end far past the block
-  EXPECT_EQ(ChunkSeek(*file, 0, SEEK_CUR), 68);                // and the position stays
+  EXPECT_FALSE(ChunkFileFailed(*file));          // a fruitless search is no failure
+  EXPECT_FALSE(ChunkAscend(*file, wanted));      // "huge" would end far past the block
+  EXPECT_EQ(ChunkSeek(*file, 0, SEEK_CUR), 68);  // and the position stays
   EXPECT_EQ(ChunkSeek(*file, 69, SEEK_SET), -1);
   EXPECT_EQ(ChunkSeek(*file, -4, SEEK_CUR), 64);
   EXPECT_FALSE(ChunkDescend(*file, wanted, nullptr, 0));  // 4 of 8 header bytes left

@@ -55,18 +55,28 @@ const CodecDriver kRefuser = [] {
     StoreLe16(suggested + 2, 7);
     return kCodecOk;
   };
-  driver.openStream = [](const uint8_t*, uint32_t, const uint8_t* to, uint32_t,
-                         CodecDriverStream**, char* reason, uint32_t size) {
+  driver.openStream = [](const uint8_t*, uint32_t, const uint8_t* to, uint32_t, CodecDriverStream**,
+                         char* reason, uint32_t size) {
     return Refuse(reason, size, LoadLe16(to) == 2 ? "refuser: no" : nullptr);
   };
   return driver;
 }();
 // The copier's table of another version, and without a function.
-const CodecDriver kOtherAbi = [] { CodecDriver d = kCopier; d.abiVersion += 1; return d; }();
-const CodecDriver kIncomplete = [] { CodecDriver d = kCopier; d.convert = nullptr; return d; }();
+const CodecDriver kOtherAbi = [] {
+  CodecDriver d = kCopier;
+  d.abiVersion += 1;
+  return d;
+}();
+const CodecDriver kIncomplete = [] {
+  CodecDriver d = kCopier;
+  d.convert = nullptr;
+  return d;
+}();
 
 template <const CodecDriver* driver>
-const CodecDriver* EntryOf(uint32_t index) { return index == 0 ? driver : nullptr; }
+const CodecDriver* EntryOf(uint32_t index) {
+  return index == 0 ? driver : nullptr;
+}
 
 const bool kRegistered = CodecDriverAdd(EntryOf<&kCopier>) && CodecDriverAdd(EntryOf<&kRefuser>);
 
@@ -89,9 +99,12 @@ TEST(CodecService, RegistryRefusesBadTablesAndAsksDriversInOrder) {
     EXPECT_EQ(LoadLe16(suggested.data() + 2), channels) << tag;
   }
   // A later driver's reason wins; a later silent driver keeps the earlier one.
-  const struct { uint16_t from, to; std::string reason; } refusals[] = {
-      {0x1111, 3, "copier: PCM only"}, {0x1111, 2, "refuser: no"},
-      {0x4444, 1, "no codec converts format tag 0x4444 to format tag 0x0001"}};
+  const struct {
+    uint16_t from, to;
+    std::string reason;
+  } refusals[] = {{0x1111, 3, "copier: PCM only"},
+                  {0x1111, 2, "refuser: no"},
+                  {0x4444, 1, "no codec converts format tag 0x4444 to format tag 0x0001"}};
   for (const auto& refusal : refusals) {
     std::string reason;
     EXPECT_FALSE(CodecStreamOpen(Format(refusal.from), Format(refusal.to), &reason));

@@ -10,8 +10,8 @@
 
 std::vector<std::vector<int16_t>> DecodeInPasses(const std::vector<uint8_t>& stream, size_t chunk) {
   std::vector<std::vector<int16_t>> passes;
-  const std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(mpg123_new(nullptr, nullptr),
-                                                                       &mpg123_delete);
+  const std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(
+      mpg123_new(nullptr, nullptr), &mpg123_delete);
   mpg123_handle* mh = handle.get();
   if (mh == nullptr) return passes;
   mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
@@ -41,7 +41,8 @@ std::vector<uint8_t> PcmBytes(const std::vector<int16_t>& samples, int inChannel
                         : inChannels == 2         ? (samples[f] + samples[f + 1]) / 2
                                                   : samples[f];
       if (outBits == 16) bytes.push_back(static_cast<uint8_t>(value & 0xFF));
-      bytes.push_back(static_cast<uint8_t>(outBits == 8 ? (value >> 8) + 128 : (value >> 8) & 0xFF));
+      bytes.push_back(
+          static_cast<uint8_t>(outBits == 8 ? (value >> 8) + 128 : (value >> 8) & 0xFF));
     }
   }
   return bytes;
@@ -68,7 +69,8 @@ double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& 
 std::vector<int16_t> ResampleReference(const std::vector<int16_t>& interleaved, int channels,
                                        int inputRate, int outputRate) {
   const size_t frames = interleaved.size() / static_cast<size_t>(channels);
-  const size_t outFrames = static_cast<size_t>(std::llround(double(frames) * outputRate / inputRate));
+  const size_t outFrames =
+      static_cast<size_t>(std::llround(double(frames) * outputRate / inputRate));
   std::vector<int16_t> output(outFrames * channels);
   soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
   io.flags |= SOXR_NO_DITHER;

@@ -9,8 +9,7 @@ EncodedClip MakeEncodedClip(int channels, int rate, int frames, uint32_t seed, i
 }
 
 FormatBlock ClipSourceFormat(const EncodedClip& clip) {
-  return MakeMpegLayer3Format(static_cast<uint16_t>(clip.channels),
-                              static_cast<uint32_t>(clip.rate),
-                              static_cast<uint32_t>(clip.bitrateKbps) * 1000u,
-                              clip.mp3.maxFrameSize, kLameCodecDelay);
+  return MakeMpegLayer3Format(
+      static_cast<uint16_t>(clip.channels), static_cast<uint32_t>(clip.rate),
+      static_cast<uint32_t>(clip.bitrateKbps) * 1000u, clip.mp3.maxFrameSize, kLameCodecDelay);
 }

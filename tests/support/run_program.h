@@ -15,8 +15,8 @@ struct ProgramResult {
 
   bool operator==(const ProgramResult&) const = default;
   friend void PrintTo(const ProgramResult& result, std::ostream* os) {
-    *os << "status " << result.exitStatus << ", out \"" << result.out << "\", err \""
-        << result.err << '"';
+    *os << "status " << result.exitStatus << ", out \"" << result.out << "\", err \"" << result.err
+        << '"';
   }
 };
 
