@@ -2,7 +2,11 @@
 
 #include <lame/lame.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
+
+#include "tools/mpeg_frame_header.h"
 
 namespace {
 
@@ -11,37 +15,13 @@ struct LameDeleter {
 };
 using LamePtr = std::unique_ptr<lame_global_flags, LameDeleter>;
 
-// Layer III bitrates in kbps by header index, for MPEG-1 and for MPEG-2/2.5.
-constexpr int kBitratesMpeg1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
-                                    112, 128, 160, 192, 224, 256, 320, 0};
-constexpr int kBitratesMpeg2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
-                                    64, 80, 96, 112, 128, 144, 160, 0};
-constexpr int kRatesMpeg1[3] = {44100, 48000, 32000};
-
-// Length of the Layer III frame whose header starts at `p`, or 0 when there
-// is no valid header there.
-size_t FrameLength(const uint8_t* p) {
-  if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
-  const int version = (p[1] >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
-  const int layer = (p[1] >> 1) & 3;    // 1: Layer III
-  const int bitrateIndex = p[2] >> 4;
-  const int rateIndex = (p[2] >> 2) & 3;
-  const int padding = (p[2] >> 1) & 1;
-  if (version == 1 || layer != 1 || rateIndex == 3) return 0;
-  const bool mpeg1 = version == 3;
-  const int kbps = (mpeg1 ? kBitratesMpeg1 : kBitratesMpeg2)[bitrateIndex];
-  if (kbps == 0) return 0;
-  const int rate = kRatesMpeg1[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-  return static_cast<size_t>((mpeg1 ? 144 : 72) * kbps * 1000 / rate + padding);
-}
-
 uint16_t LargestFrame(const std::vector<uint8_t>& bytes) {
   size_t largest = 0;
-  for (size_t at = 0; at + 4 <= bytes.size();) {
-    const size_t length = FrameLength(bytes.data() + at);
-    if (length == 0) break;
-    if (length > largest) largest = length;
-    at += length;
+  for (size_t at = 0; at + kMpegFrameHeaderSize <= bytes.size();) {
+    const std::optional<MpegFrameHeader> header = ParseMpegFrameHeader(bytes.data() + at);
+    if (!header) break;
+    largest = std::max(largest, header->length);
+    at += header->length;
   }
   return static_cast<uint16_t>(largest);
 }

@@ -16,58 +16,21 @@
 
 #include "archive/pak_writer.h"
 #include "tools/mp3_encoder.h"
+#include "tools/mpeg_frame_header.h"
 
 namespace {
 
-constexpr size_t kFrameHeaderSize = 4;
 constexpr size_t kId3HeaderSize = 10;
 constexpr size_t kWavHeaderSize = 44;  // "RIFF" form, 16-byte "fmt ", "data" header
 constexpr uint16_t kPcmBits = 16;
 
-// The fields of an MPEG audio Layer-3 frame header that matter here.
-struct FrameHeader {
-  bool mpeg1 = false;
-  uint16_t channels = 0;
-  uint32_t rate = 0;
-  uint32_t bitrate = 0;  // bits per second
-  size_t length = 0;     // whole frame, header included
-};
-
 struct Mp3Summary {
-  FrameHeader first;
+  MpegFrameHeader first;
   size_t start = 0;  // offset of the first frame
   size_t end = 0;    // offset after the last whole frame
   uint64_t frames = 0;
   size_t largestFrame = 0;
 };
-
-std::optional<FrameHeader> ParseFrameHeader(const uint8_t* p) {
-  static constexpr uint16_t kMpeg1Kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
-                                              112, 128, 160, 192, 224, 256, 320, 0};
-  static constexpr uint16_t kMpeg2Kbps[16] = {0,  8,  16, 24,  32,  40,  48,  56,
-                                              64, 80, 96, 112, 128, 144, 160, 0};
-  static constexpr uint32_t kMpeg1Rates[3] = {44100, 48000, 32000};
-
-  if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return std::nullopt;
-  const int version = (p[1] >> 3) & 3;  // 0: MPEG-2.5, 1: reserved, 2: MPEG-2, 3: MPEG-1
-  const int layer = (p[1] >> 1) & 3;    // 1: Layer III
-  const int bitrateIndex = p[2] >> 4;
-  const int rateIndex = (p[2] >> 2) & 3;
-  if (version == 1 || layer != 1 || rateIndex == 3) return std::nullopt;
-  // Index 0 is free format, whose frame length the header does not give.
-  if (bitrateIndex == 0 || bitrateIndex == 15) return std::nullopt;
-
-  FrameHeader header;
-  header.mpeg1 = version == 3;
-  const int rateShift = version == 3 ? 0 : version == 2 ? 1 : 2;
-  header.rate = kMpeg1Rates[rateIndex] >> rateShift;
-  header.bitrate = 1000u * (header.mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)[bitrateIndex];
-  header.channels = ((p[3] >> 6) == 3) ? 1 : 2;
-  // Layer III: 1152 (MPEG-1) or 576 samples per frame, 8 bits per byte.
-  const uint32_t lengthFactor = header.mpeg1 ? 144 : 72;
-  header.length = lengthFactor * header.bitrate / header.rate + ((p[2] >> 1) & 1);
-  return header;
-}
 
 // Size of a leading ID3v2 tag, footer included; 0 when there is none.
 size_t Id3v2Size(const std::vector<uint8_t>& bytes) {
@@ -82,10 +45,10 @@ size_t Id3v2Size(const std::vector<uint8_t>& bytes) {
 
 // A Xing or Info frame carries stream metadata in place of audio; a plain
 // decoder would turn it into a frame of silence ahead of the encoder delay.
-bool IsInfoFrame(const uint8_t* frame, const FrameHeader& header) {
+bool IsInfoFrame(const uint8_t* frame, const MpegFrameHeader& header) {
   const size_t sideInfoSize =
       header.mpeg1 ? (header.channels == 1 ? 17 : 32) : (header.channels == 1 ? 9 : 17);
-  const size_t tag = kFrameHeaderSize + sideInfoSize;
+  const size_t tag = kMpegFrameHeaderSize + sideInfoSize;
   if (tag + 4 > header.length) return false;
   const std::string id(reinterpret_cast<const char*>(frame + tag), 4);
   return id == "Xing" || id == "Info";
@@ -94,8 +57,8 @@ bool IsInfoFrame(const uint8_t* frame, const FrameHeader& header) {
 // Offset of the first audio frame: after a leading ID3v2 tag and Info frame.
 size_t FirstAudioFrame(const std::vector<uint8_t>& bytes) {
   const size_t pos = Id3v2Size(bytes);
-  if (pos + kFrameHeaderSize > bytes.size()) return pos;
-  const std::optional<FrameHeader> header = ParseFrameHeader(&bytes[pos]);
+  if (pos + kMpegFrameHeaderSize > bytes.size()) return pos;
+  const std::optional<MpegFrameHeader> header = ParseMpegFrameHeader(&bytes[pos]);
   if (header && pos + header->length <= bytes.size() && IsInfoFrame(&bytes[pos], *header)) {
     return pos + header->length;
   }
@@ -108,8 +71,8 @@ std::optional<Mp3Summary> ScanFrames(const std::vector<uint8_t>& bytes, std::str
   Mp3Summary summary;
   summary.start = FirstAudioFrame(bytes);
   size_t pos = summary.start;
-  while (pos + kFrameHeaderSize <= bytes.size()) {
-    const std::optional<FrameHeader> header = ParseFrameHeader(&bytes[pos]);
+  while (pos + kMpegFrameHeaderSize <= bytes.size()) {
+    const std::optional<MpegFrameHeader> header = ParseMpegFrameHeader(&bytes[pos]);
     if (!header || pos + header->length > bytes.size()) break;
     if (summary.frames == 0) {
       summary.first = *header;
@@ -161,7 +124,7 @@ std::optional<PakEntrySource> MakeEntry(const std::string& path, uint64_t* unpac
     return std::nullopt;
   }
 
-  const FrameHeader& first = mp3->first;
+  const MpegFrameHeader& first = mp3->first;
   const uint64_t samplesPerFrame = first.mpeg1 ? 1152 : 576;
   const uint64_t samples = mp3->frames * samplesPerFrame;
   const uint64_t keptSamples = samples > kLameCodecDelay ? samples - kLameCodecDelay : 0;
