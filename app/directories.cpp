@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -11,8 +13,9 @@ bool Exists(const std::string& archivePath) {
   return stat(NativePath(archivePath).c_str(), &info) == 0;
 }
 
-bool CreateDirectory(const std::string& archivePath) {
-  return mkdir(NativePath(archivePath).c_str(), 0777) == 0;
+// 0, or the error that kept the directory from being made.
+int CreateDirectory(const std::string& archivePath) {
+  return mkdir(NativePath(archivePath).c_str(), 0777) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -23,13 +26,21 @@ std::string NativePath(const std::string& archivePath) {
   return native;
 }
 
-void EnsureParentDirectories(const std::string& archivePath) {
+bool EnsureParentDirectories(const std::string& archivePath, std::string* reason) {
   const size_t separator = archivePath.rfind('\\');
   // No separator: the current directory. A leading one only: the root.
-  if (separator == std::string::npos || separator == 0) return;
+  if (separator == std::string::npos || separator == 0) return true;
   const std::string parent = archivePath.substr(0, separator);
-  if (Exists(parent)) return;
-  if (CreateDirectory(parent)) return;
-  EnsureParentDirectories(parent);
-  CreateDirectory(parent);
+  if (Exists(parent)) return true;
+  int error = CreateDirectory(parent);
+  // A missing ancestor: make it, then try again. Any other error is the answer.
+  if (error == ENOENT) {
+    if (!EnsureParentDirectories(parent, reason)) return false;
+    error = CreateDirectory(parent);
+  }
+  if (error != 0 && error != EEXIST) {
+    *reason = "cannot create the folder " + NativePath(parent) + ": " + std::strerror(error);
+    return false;
+  }
+  return true;
 }

@@ -10,5 +10,5 @@ std::string NativePath(const std::string& archivePath);
 
 // Makes every directory on the way to the file `archivePath` exist, creating
 // missing ones from the deepest missing directory's topmost missing ancestor
-// down. Failures show when the file itself cannot be created.
-void EnsureParentDirectories(const std::string& archivePath);
+// down. False, with the reason the system gave, when one cannot be created.
+bool EnsureParentDirectories(const std::string& archivePath, std::string* reason);

@@ -48,7 +48,7 @@ bool AskToContinue() {
 
 }  // namespace
 
-bool CheckFreeSpace(uint32_t needed) {
+bool CheckFreeSpace(uint64_t needed) {
   uint64_t freeBytes = 0;
   if (!FreeBytesHere(&freeBytes)) {
     // Unknown is not short: the check only warns of a likely failure.
@@ -57,7 +57,7 @@ bool CheckFreeSpace(uint32_t needed) {
   }
   if (freeBytes >= needed) return true;
   ConsolePrint(
-      "Not enough free disk space.\nYou have %llu bytes free.\nYou need %u bytes to unpack.\n",
-      static_cast<unsigned long long>(freeBytes), needed);
+      "Not enough free disk space.\nYou have %llu bytes free.\nYou need %llu bytes to unpack.\n",
+      static_cast<unsigned long long>(freeBytes), static_cast<unsigned long long>(needed));
   return AskToContinue();
 }

@@ -5,4 +5,4 @@
 // Compares the free space of the file system holding the current directory
 // with `needed`. When it is short, says so and asks on the controlling
 // terminal whether to go on. True means go on.
-bool CheckFreeSpace(uint32_t needed);
+bool CheckFreeSpace(uint64_t needed);

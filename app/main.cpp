@@ -1,9 +1,10 @@
 #include "app/codec_loader.h"
+#include "app/process_setup.h"
 #include "app/unpack_archive.h"
 #include "platform/console.h"
-#include "platform/interrupt_cleanup.h"
 
 int main(int argc, char** argv) {
+  PrepareProcess("unpak");
   if (argc != 2) {
     ConsolePrint("Usage: %s <file.pak>\n", argc > 0 ? argv[0] : "unpak");
     return -1;
@@ -12,6 +13,14 @@ int main(int argc, char** argv) {
     ConsolePrint("Unable to load codec ... exiting\n");
     return -1;
   }
-  InstallInterruptCleanup();
-  return UnpackArchive(argv[1]);
+  UnpackOptions options;
+  options.workers = AvailableCores();
+  switch (UnpackArchive(argv[1], options)) {
+    case UnpackStatus::kOk:
+      return 0;
+    case UnpackStatus::kEntriesFailed:
+      return 1;
+    default:
+      return -1;
+  }
 }

@@ -11,6 +11,8 @@ bool Refuse(const std::string& why, std::string* reason) {
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+}  // namespace
+
 // Refuses paths that name something outside the current directory by their
 // form alone: absolute ones in any of the archive's spellings (leading
 // backslash, network share, drive letter) and any with a ".." component.
@@ -19,7 +21,8 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 // leave an empty component; it is refused too, rather than read as one
 // separator, so every accepted path has exactly one reading. A "." folder
 // on the way stays where it is and is accepted; as the file name it is not.
-bool CheckPathForm(const std::string& path, std::string* reason) {
+
+bool CheckOutputPathForm(const std::string& path, std::string* reason) {
   if (path.empty()) return Refuse("empty path", reason);
   if (path.rfind("\\\\", 0) == 0)
     return Refuse("absolute path: network share prefix \"\\\\\"", reason);
@@ -28,6 +31,10 @@ bool CheckPathForm(const std::string& path, std::string* reason) {
     return Refuse("absolute path: drive prefix \"" + path.substr(0, 2) + "\"", reason);
   }
   if (path.find('/') != std::string::npos) return Refuse("\"/\" is not allowed in a path", reason);
+  // No file name that the archives' own system can create holds these.
+  for (const unsigned char c : path) {
+    if (c < 32) return Refuse("control character in the path", reason);
+  }
 
   size_t start = 0;
   while (true) {
@@ -47,8 +54,6 @@ bool CheckPathForm(const std::string& path, std::string* reason) {
   }
 }
 
-}  // namespace
-
 bool CheckOutputPath(const std::string& archivePath, std::string* reason) {
-  return CheckPathForm(archivePath, reason) && CheckParentLinks(archivePath, reason);
+  return CheckOutputPathForm(archivePath, reason) && CheckParentLinks(archivePath, reason);
 }

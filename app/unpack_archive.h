@@ -1,13 +1,37 @@
 #pragma once
 
-#include <cstddef>
+// The archive walk that unpak and pak share: every selected entry is
+// checked, converted and put in place (or only checked), in archive order,
+// with one transcript line per entry and a message for each failure.
+
 #include <cstdint>
+#include <string>
+#include <vector>
 
-// Unpacks every entry of the archive at `archivePath` into the current
-// directory. Returns the exit status: 0 when every entry was written, 1 when
-// any entry failed, -1 when the archive cannot be read at all or the user
-// chose not to go on for want of free space.
-int UnpackArchive(const char* archivePath);
+struct UnpackOptions {
+  bool keepOutputs = true;  // false: decode and encode everything, write nothing
+  // Report what the decoder passes over quietly (skipped bytes, a cut last
+  // frame, audio shorter than stated) as damage, and end each line with
+  // "ok" or "damaged".
+  bool reportDamage = false;
+  const char* lineVerb = "Decompressing";
+  // Shell patterns matched case-insensitively against each path with its
+  // backslashes read as slashes; empty selects every entry.
+  std::vector<std::string> patterns;
+  // Check the free space against what the selected entries need, not the
+  // archive header's total.
+  bool computeNeededSpace = false;
+  unsigned workers = 1;  // entries converted at once; 1 converts in order on this thread
+};
 
-// The same for an archive already in memory; `name` names it in messages.
-int UnpackArchiveBytes(const uint8_t* archive, size_t size, const char* name);
+enum class UnpackStatus {
+  kOk,                 // every selected entry done and sound
+  kEntriesFailed,      // every entry was tried; some failed, or a pattern matched nothing
+  kArchiveUnreadable,  // the archive cannot be read at all (or stopped being readable)
+  kDeclined,           // the user chose not to go on for want of free space
+};
+
+UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options);
+
+// The workers a run may use: the cores this process may run on.
+unsigned AvailableCores();

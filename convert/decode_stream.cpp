@@ -13,9 +13,10 @@ namespace {
 constexpr uint32_t kBlocksPerPass = 32;
 constexpr uint32_t kFallbackDestinationSize = 4096;
 
-// Checks the fields the loop divides by or sizes its buffers with.
-bool ReadDecodeFields(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
-                      WaveFormat* format, std::string* reason) {
+}  // namespace
+
+bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
+                     WaveFormat* format, std::string* reason) {
   *format = ReadWaveFormat(sourceFormat.data());
   if (format->wFormatTag != kWaveFormatMpegLayer3) {
     char tag[8];
@@ -33,6 +34,8 @@ bool ReadDecodeFields(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* f
   }
   return true;
 }
+
+namespace {
 
 // Where decoded audio goes: the codec delay is cut from its front, across as
 // many passes as it takes, and it is capped at decodedLength bytes.
@@ -76,10 +79,10 @@ void EmitPass(DecodedAudio& audio, const uint8_t* data, uint32_t produced) {
 
 bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFormat,
                   std::span<const uint8_t> sourceFormat, ChunkFile& source, uint32_t compressedSize,
-                  uint32_t decodedLength, std::string* reason) {
+                  uint32_t decodedLength, uint64_t* decodedBytes, std::string* reason) {
   MpegLayer3Fields mpeg;
   WaveFormat input;
-  if (!ReadDecodeFields(sourceFormat, &mpeg, &input, reason)) return false;
+  if (!CheckMpegSource(sourceFormat, &mpeg, &input, reason)) return false;
   CodecStreamPtr stream = CodecStreamOpen(sourceFormat, destinationFormat, reason);
   if (!stream) return false;
 
@@ -135,6 +138,7 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
     header.cbSrcLength = 0;
   }
   if (!ok) *reason = "the MP3 audio cannot be decoded: " + CodecStreamError(*stream);
+  *decodedBytes = audio.written;
   CodecStreamUnprepareHeader(*stream, header);
   return ok;
 }

@@ -1,72 +1,23 @@
 #include "convert/unpack_entry.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <limits>
-#include <optional>
-#include <span>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
-#include "app/directories.h"
 #include "convert/decode_stream.h"
 #include "convert/encode_stream.h"
-#include "convert/source_format.h"
 #include "platform/byte_order.h"
-#include "platform/codec_service.h"
-#include "platform/output_file.h"
 #include "platform/scratch_file.h"
-#include "platform/wave_format.h"
 
 namespace {
 
 constexpr int32_t kCopyBufferSize = 4096;
-
-// Where the pieces of the payload lie.
-struct PayloadLayout {
-  uint32_t decodedLength = std::numeric_limits<uint32_t>::max();  // no "skee": no cap
-  int64_t copyStart = 0;  // first byte after the "skee" value
-  int64_t dataStart = 0;  // first byte of the compressed audio
-  uint32_t compressedSize = 0;
-};
-
-bool FindPayloadLayout(ChunkFile& source, PayloadLayout* layout, std::string* reason) {
-  ChunkInfo form;
-  if (!ChunkDescend(source, form, nullptr, 0)) {
-    *reason = "the payload is not a RIFF file";
-    return false;
-  }
-  const int64_t formStart = ChunkSeek(source, 0, SEEK_CUR);
-  ChunkInfo skee;
-  skee.ckid = MakeFourCC("skee");
-  const bool hasSkee = ChunkDescend(source, skee, &form, kChunkFind);
-  if (hasSkee) {
-    uint8_t value[4];
-    if (skee.cksize < sizeof value || ChunkRead(source, value, sizeof value) != sizeof value) {
-      *reason = "the payload's \"skee\" chunk is shorter than 4 bytes";
-      return false;
-    }
-    layout->decodedLength = LoadLe32(value);
-    layout->copyStart = ChunkSeek(source, 0, SEEK_CUR);
-    if (!ChunkAscend(source, skee)) {
-      *reason = "the payload's \"skee\" chunk runs past the end of the payload";
-      return false;
-    }
-  } else {
-    ChunkSeek(source, formStart, SEEK_SET);
-  }
-  ChunkInfo data;
-  data.ckid = MakeFourCC("data");
-  if (!ChunkDescend(source, data, &form, kChunkFind)) {
-    *reason = hasSkee ? "the payload has no \"data\" chunk after its \"skee\" chunk"
-                      : "the payload has no \"data\" chunk";
-    return false;
-  }
-  layout->compressedSize = data.cksize;
-  layout->dataStart = data.dataOffset;
-  // Without "skee" nothing is known to be meant for the output.
-  if (!hasSkee) layout->copyStart = layout->dataStart - 8;
-  return true;
-}
 
 // Copies `count` bytes (or up to the source's end) from `from` on.
 void CopyBytes(ChunkFile& source, int64_t from, int64_t count, ChunkFile& output) {
@@ -81,42 +32,37 @@ void CopyBytes(ChunkFile& source, int64_t from, int64_t count, ChunkFile& output
   }
 }
 
-// The PCM format the source decodes to, checked against the encoder before
-// any work is done.
-bool ChooseIntermediateFormat(std::span<const uint8_t> sourceFormat,
-                              std::span<const uint8_t> target, FormatBlock* intermediate,
-                              std::string* reason) {
-  intermediate->assign(kWaveFormatSize, 0);
-  StoreLe16(intermediate->data(), kWaveFormatPcm);
-  if (!CodecFormatSuggest(sourceFormat, *intermediate)) {
-    *reason = "no codec decodes the source format to PCM";
-    return false;
-  }
-  return CodecStreamOpen(*intermediate, target, reason) != nullptr;
+// Where scratch audio waits: the current directory, on the file system whose
+// free space was checked, or when nothing may be written there the system's
+// temporary directory.
+std::string ScratchDirectory(bool keepOutput) {
+  if (keepOutput) return ".";
+  const char* temporary = std::getenv("TMPDIR");
+  return temporary != nullptr && *temporary != '\0' ? temporary : "/tmp";
 }
 
-// Decodes to raw PCM in a scratch file of the current directory (on the
-// file system whose free space was checked), then encodes that into the
-// output's "data" chunk.
-bool DecodeAndEncode(ChunkFile& source, const PayloadLayout& layout,
-                     std::span<const uint8_t> sourceFormat, std::span<const uint8_t> intermediate,
-                     std::span<const uint8_t> target, ChunkFile& output, std::string* reason) {
-  const int fd = CreateScratchFile(".", reason);
+// Decodes to raw PCM in a scratch file, then encodes that into the output's
+// "data" chunk.
+bool DecodeAndEncode(const EntryFacts& facts, ChunkFile& source, ChunkFile& output,
+                     const std::string& scratchDirectory, uint64_t* decodedBytes,
+                     std::string* reason) {
+  const int fd = CreateScratchFile(scratchDirectory, reason);
   if (fd < 0) return false;
   ChunkFilePtr scratch = OpenChunkFileOnDisk(fd);
   if (!scratch) {
     *reason = "cannot use the temporary file";
     return false;
   }
-  if (!DecodeStream(*scratch, intermediate, sourceFormat, source, layout.compressedSize,
-                    layout.decodedLength, reason)) {
+  if (!DecodeStream(*scratch, facts.intermediate, facts.sourceFormat, source,
+                    facts.layout.compressedSize, facts.layout.decodedLength, decodedBytes,
+                    reason)) {
     return false;
   }
   if (!ChunkFlush(*scratch) || ChunkFileFailed(*scratch) || ChunkSeek(*scratch, 0, SEEK_SET) != 0) {
     *reason = "writing the temporary file failed (disk full or I/O error)";
     return false;
   }
-  if (!EncodeStream(*scratch, output, intermediate, target, reason)) return false;
+  if (!EncodeStream(*scratch, output, facts.intermediate, facts.targetBlock, reason)) return false;
   if (!ChunkFileClose(std::move(scratch))) {
     *reason = "reading the temporary file failed";
     return false;
@@ -124,29 +70,27 @@ bool DecodeAndEncode(ChunkFile& source, const PayloadLayout& layout,
   return true;
 }
 
+// The output's descriptor: a pending file in the current directory, or a
+// sink that keeps nothing.
+int OpenOutput(bool keepOutput, PendingOutputPtr* pending, std::string* reason) {
+  if (keepOutput) {
+    int fd = -1;
+    *pending = CreatePendingOutput(".", &fd, reason);
+    return fd;
+  }
+  const int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (fd < 0) *reason = std::string("cannot open /dev/null: ") + std::strerror(errno);
+  return fd;
+}
+
 }  // namespace
 
-bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uint8_t* payload,
-                 uint32_t dataSize, std::string* reason) {
-  ChunkFilePtr source = OpenChunkFileInMemory(payload, dataSize);
-  std::optional<FormatBlock> sourceFormat = ReadSourceFormat(*source, reason);
-  if (!sourceFormat) return false;
-  PayloadLayout layout;
-  if (!FindPayloadLayout(*source, &layout, reason)) return false;
-
-  const WaveFormat target = ReadWaveFormat(targetFormat);
-  const std::span<const uint8_t> targetBlock(targetFormat, kWaveFormatSize + target.cbSize);
-  const bool pcmTarget = target.wFormatTag == kWaveFormatPcm;
-  // Other targets are decoded to this PCM format first, then encoded.
-  FormatBlock intermediate;
-  if (!pcmTarget && !ChooseIntermediateFormat(*sourceFormat, targetBlock, &intermediate, reason)) {
-    return false;
-  }
-
-  EnsureParentDirectories(path);
-  int fd = -1;
-  PendingOutputPtr pending = CreatePendingOutput(NativePath(path), &fd, reason);
-  if (!pending) return false;
+bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
+                 bool keepOutput, EntryResult* result, std::string* reason) {
+  ChunkFilePtr source = OpenChunkFileInMemory(payload, payloadSize);
+  PendingOutputPtr pending;
+  const int fd = OpenOutput(keepOutput, &pending, reason);
+  if (fd < 0) return false;
   ChunkFilePtr output = OpenChunkFileOnDisk(fd);
   if (!output) {
     *reason = "cannot write the output file";
@@ -158,41 +102,38 @@ bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uin
   ChunkCreate(*output, form, kChunkCreateRiff);
   ChunkInfo format;
   format.ckid = MakeFourCC("fmt ");
-  format.cksize = target.cbSize + (target.wFormatTag == kWaveFormatPcm ? 16 : 18);
+  format.cksize = facts.target.cbSize + (facts.target.wFormatTag == kWaveFormatPcm ? 16 : 18);
   ChunkCreate(*output, format, 0);
-  ChunkWrite(*output, targetFormat, static_cast<int32_t>(format.cksize));
+  ChunkWrite(*output, facts.targetBlock.data(), static_cast<int32_t>(format.cksize));
   ChunkAscend(*output, format);
   ChunkFlush(*output);
 
   // The chunks between the "skee" value and the "data" chunk's header.
+  const PayloadLayout& layout = facts.layout;
   CopyBytes(*source, layout.copyStart, layout.dataStart - layout.copyStart - 8, *output);
   ChunkSeek(*source, layout.dataStart, SEEK_SET);
 
   ChunkInfo data;
   data.ckid = MakeFourCC("data");
   ChunkCreate(*output, data, 0);
-  if (pcmTarget) {
-    if (!DecodeStream(*output, targetBlock, *sourceFormat, *source, layout.compressedSize,
-                      layout.decodedLength, reason)) {
+  if (facts.intermediate.empty()) {
+    if (!DecodeStream(*output, facts.targetBlock, facts.sourceFormat, *source,
+                      layout.compressedSize, layout.decodedLength, &result->decodedBytes, reason)) {
       return false;
     }
     ChunkFlush(*output);
-  } else if (!DecodeAndEncode(*source, layout, *sourceFormat, intermediate, targetBlock, *output,
-                              reason)) {
+  } else if (!DecodeAndEncode(facts, *source, *output, ScratchDirectory(keepOutput),
+                              &result->decodedBytes, reason)) {
     return false;
   }
   ChunkAscend(*output, data);
-
-  // The tail starts after the compressed audio and its pad byte, wherever
-  // decoding stopped.
-  const int64_t tailStart =
-      layout.dataStart + int64_t{layout.compressedSize} + (layout.compressedSize & 1);
-  CopyBytes(*source, tailStart, int64_t{dataSize} - tailStart, *output);
+  CopyBytes(*source, layout.tailStart, int64_t{payloadSize} - layout.tailStart, *output);
   ChunkAscend(*output, form);
 
   if (!ChunkFileClose(std::move(output))) {
     *reason = "writing the output file failed (disk full or I/O error)";
     return false;
   }
-  return CommitPendingOutput(std::move(pending), reason);
+  result->output = std::move(pending);
+  return true;
 }

@@ -3,10 +3,23 @@
 #include <cstdint>
 #include <string>
 
-// Rebuilds one archive entry as a WAV file at `path` (as the archive stores
-// it, backslash-separated): the target format in its "fmt " chunk, the
-// payload's chunks between "skee" and "data", the decoded audio, and the
-// payload's tail. The file appears only when complete. False, with the
-// reason, when the entry cannot be converted; nothing is then left at `path`.
-bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uint8_t* payload,
-                 uint32_t dataSize, std::string* reason);
+#include "convert/entry_facts.h"
+#include "platform/output_file.h"
+
+// What a conversion leaves: the finished file, not yet in its place, and how
+// much audio the decoder gave.
+struct EntryResult {
+  PendingOutputPtr output;    // null when the output was discarded
+  uint64_t decodedBytes = 0;  // decoded audio after the delay, before the cap
+};
+
+// Rebuilds one archive entry, read by InspectEntry, as a WAV file: the target
+// format in its "fmt " chunk, the payload's chunks between "skee" and
+// "data", the decoded audio, and the payload's tail. With `keepOutput` the
+// file is written under a temporary name in the current directory, for the
+// caller to put in its place; without, everything is decoded and encoded as
+// for a file, then discarded, and nothing is written in the current
+// directory. False, with the reason, when the entry cannot be converted;
+// nothing is then left behind.
+bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
+                 bool keepOutput, EntryResult* result, std::string* reason);

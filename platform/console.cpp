@@ -7,6 +7,9 @@
 
 namespace {
 
+const char* programName = "unpak";
+thread_local ConsoleCapture* capture = nullptr;
+
 bool StdoutIsTerminal() {
   static const bool terminal = isatty(STDOUT_FILENO) == 1;
   return terminal;
@@ -14,21 +17,58 @@ bool StdoutIsTerminal() {
 
 }  // namespace
 
+void SetConsoleProgramName(const char* name) { programName = name; }
+
+void SetConsoleCapture(ConsoleCapture* next) { capture = next; }
+
 void ConsolePrint(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  if (capture != nullptr) {
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length > 0) {
+      std::string text(static_cast<size_t>(length) + 1, '\0');
+      std::vsnprintf(text.data(), text.size(), format, args);
+      std::lock_guard<std::mutex> lock(capture->mutex);
+      capture->text.append(text.data(), static_cast<size_t>(length));
+    }
+    capture->changed.notify_all();
+  } else {
+    std::vprintf(format, args);
+    if (StdoutIsTerminal()) std::fflush(stdout);
+  }
   va_end(args);
-  if (StdoutIsTerminal()) std::fflush(stdout);
+}
+
+void ConsoleEndLine(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
 }
 
 void ConsoleError(const char* format, ...) {
   // Keep the transcript in order when both streams go to the same place.
   std::fflush(stdout);
-  std::fputs("unpak: ", stderr);
+  std::fprintf(stderr, "%s: ", programName);
   va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);
   va_end(args);
   std::fputc('\n', stderr);
+}
+
+std::string DisplayName(const std::string& name) {
+  std::string shown;
+  for (const unsigned char c : name) {
+    if (c < 32 || c == 127) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    } else {
+      shown += static_cast<char>(c);
+    }
+  }
+  return shown;
 }

@@ -1,8 +1,34 @@
 #pragma once
 
 // Console output. Messages the user reads as the run's own transcript go to
-// standard output; errors go to standard error prefixed "unpak: ". Standard
-// output is flushed after every message when it is a terminal.
+// standard output; errors go to standard error prefixed with the program's
+// name. Standard output is flushed after every message when it is a terminal.
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+// The name that prefixes error messages ("unpak" unless set).
+void SetConsoleProgramName(const char* name);
 
 void ConsolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void ConsoleError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Ends a transcript line: prints `text` and flushes standard output whatever
+// it is, so a run that is killed keeps every line it printed.
+void ConsoleEndLine(const char* text);
+
+// What ConsolePrint put out on a thread while the capture was set there:
+// an entry's transcript while it is decoded, shown when its turn comes.
+struct ConsoleCapture {
+  std::mutex mutex;
+  std::condition_variable changed;  // notified after each append and when finished
+  std::string text;
+  bool finished = false;
+};
+// Null prints to standard output again.
+void SetConsoleCapture(ConsoleCapture* capture);
+
+// A path or name as it may be shown on a terminal: bytes 1 to 31 and 127
+// as \xNN; bytes from 128 up stay as they are.
+std::string DisplayName(const std::string& name);

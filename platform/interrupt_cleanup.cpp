@@ -8,13 +8,14 @@
 
 namespace {
 
-constexpr int kSlots = 4;
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Enough for every pending file of the most workers a run starts.
+constexpr int kSlots = 160;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
 
-// Each slot holds a path while `used` is set; the handler only reads slots
-// whose flag it sees set, and a slot's path is written before its flag.
+// A slot is claimed (1), then its path written, then published (2); the
+// handler only reads published slots.
 struct Slot {
-  volatile sig_atomic_t used = 0;
+  volatile int state = 0;
   char path[PATH_MAX] = {};
 };
 Slot slots[kSlots];
@@ -24,7 +25,7 @@ void (*volatile interruptHook)() = nullptr;
 void RemoveAndReraise(int signal_number) {
   if (void (*hook)() = interruptHook) hook();
   for (Slot& slot : slots) {
-    if (slot.used) unlink(slot.path);
+    if (__atomic_load_n(&slot.state, __ATOMIC_ACQUIRE) == 2) unlink(slot.path);
   }
   ::signal(signal_number, SIG_DFL);
   raise(signal_number);
@@ -44,10 +45,13 @@ void InstallInterruptCleanup() {
 bool RegisterTemporaryFile(const std::string& path) {
   if (path.size() >= PATH_MAX) return false;
   for (Slot& slot : slots) {
-    if (slot.used) continue;
+    int free = 0;
+    if (!__atomic_compare_exchange_n(&slot.state, &free, 1, false, __ATOMIC_ACQUIRE,
+                                     __ATOMIC_RELAXED)) {
+      continue;
+    }
     std::memcpy(slot.path, path.c_str(), path.size() + 1);
-    __atomic_signal_fence(__ATOMIC_SEQ_CST);
-    slot.used = 1;
+    __atomic_store_n(&slot.state, 2, __ATOMIC_RELEASE);
     return true;
   }
   return false;
@@ -55,7 +59,10 @@ bool RegisterTemporaryFile(const std::string& path) {
 
 void UnregisterTemporaryFile(const std::string& path) {
   for (Slot& slot : slots) {
-    if (slot.used && path == slot.path) slot.used = 0;
+    if (__atomic_load_n(&slot.state, __ATOMIC_ACQUIRE) == 2 && path == slot.path) {
+      __atomic_store_n(&slot.state, 0, __ATOMIC_RELEASE);
+      return;
+    }
   }
 }
 

@@ -1,15 +1,15 @@
 #pragma once
 
 // Files that must not outlive an interrupted run: temporary files are
-// registered while they exist and removed if SIGINT, SIGTERM, SIGHUP or SIGQUIT
-// arrives, before the process ends as the signal would have ended it.
+// registered while they exist and removed if SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+// SIGPIPE or SIGXFSZ arrives, before the process ends as the signal would have ended it.
 
 #include <string>
 
 // Installs the signal handlers; call once at start-up.
 void InstallInterruptCleanup();
 
-// Returns false when no slot is free (more than a few files at a time).
+// Returns false when no slot is free. Safe to call from any thread.
 bool RegisterTemporaryFile(const std::string& path);
 void UnregisterTemporaryFile(const std::string& path);
 

@@ -1,6 +1,7 @@
 #include "platform/mapped_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +9,61 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// The guarded mapping, read by the fault handler.
+uint8_t* volatile guardedStart = nullptr;
+volatile size_t guardedSize = 0;
+// The first byte of the part of the mapping that reads as zeros; null while
+// there is none.
+uint8_t* lostFrom = nullptr;
+
+// A fault inside the guarded mapping means the file no longer backs that
+// page: the rest of the mapping becomes zero pages, so the read goes on,
+// and the loss is noted. Any other fault ends the process.
+void OnBusError(int, siginfo_t* info, void*) {
+  uint8_t* const start = guardedStart;
+  const size_t size = guardedSize;
+  auto* address = static_cast<uint8_t*>(info->si_addr);
+  if (start == nullptr || address < start || address >= start + size) {
+    signal(SIGBUS, SIG_DFL);
+    return;
+  }
+  const uintptr_t pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  auto* page = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(address) & ~(pageSize - 1));
+  if (mmap(page, static_cast<size_t>(start + size - page), PROT_READ,
+           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
+    signal(SIGBUS, SIG_DFL);
+    return;
+  }
+  uint8_t* lost = __atomic_load_n(&lostFrom, __ATOMIC_ACQUIRE);
+  while ((lost == nullptr || page < lost) &&
+         !__atomic_compare_exchange_n(&lostFrom, &lost, page, false, __ATOMIC_ACQ_REL,
+                                      __ATOMIC_ACQUIRE)) {
+  }
+}
+
+void GuardMapping(uint8_t* start, size_t size) {
+  guardedSize = size;
+  guardedStart = start;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_sigaction = OnBusError;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGBUS, &action, nullptr);
+}
+
+}  // namespace
+
 void MappedFileCloser::operator()(MappedFile* file) const {
-  if (file->data != nullptr) munmap(const_cast<uint8_t*>(file->data), file->size);
+  if (file->data != nullptr) {
+    if (guardedStart == file->data) {
+      guardedStart = nullptr;
+      lostFrom = nullptr;
+    }
+    munmap(const_cast<uint8_t*>(file->data), file->size);
+  }
   if (file->fd >= 0) close(file->fd);
   delete file;
 }
@@ -30,6 +84,8 @@ MappedFilePtr MapFileReadOnly(const char* path, std::string* reason) {
     *reason = "not a regular file";
     return nullptr;
   }
+  file->device = info.st_dev;
+  file->inode = info.st_ino;
   file->size = static_cast<size_t>(info.st_size);
   if (file->size == 0) return file;
   void* view = mmap(nullptr, file->size, PROT_READ, MAP_PRIVATE, file->fd, 0);
@@ -38,5 +94,11 @@ MappedFilePtr MapFileReadOnly(const char* path, std::string* reason) {
     return nullptr;
   }
   file->data = static_cast<const uint8_t*>(view);
+  GuardMapping(static_cast<uint8_t*>(view), file->size);
   return file;
+}
+
+bool MappedBytesLost(const void* start, size_t length) {
+  const uint8_t* lost = __atomic_load_n(&lostFrom, __ATOMIC_ACQUIRE);
+  return lost != nullptr && static_cast<const uint8_t*>(start) + length > lost;
 }

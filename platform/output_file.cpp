@@ -14,6 +14,13 @@
 
 namespace {
 
+struct ProtectedFile {
+  bool set = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+ProtectedFile protectedFile;
+
 // The permissions an ordinary new file would get (mkstemp makes them 0600).
 mode_t NewFileMode() {
   static const mode_t mode = [] {
@@ -31,6 +38,41 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+bool IsProtected(const std::string& path) {
+  struct stat info;
+  return protectedFile.set && stat(path.c_str(), &info) == 0 &&
+         info.st_dev == protectedFile.device && info.st_ino == protectedFile.inode;
+}
+
+// 0, or the error that kept the file from its place.
+int RenameInto(const PendingOutput& output, const std::string& finalPath) {
+  return std::rename(output.temporaryPath.c_str(), finalPath.c_str()) == 0 ? 0 : errno;
+}
+
+// Copies a finished file into a new pending file in `directory`, for a
+// final path on another file system than the one it was written on.
+PendingOutputPtr CopyToDirectory(const PendingOutput& from, const std::string& directory,
+                                 std::string* reason) {
+  int to = -1;
+  PendingOutputPtr copy = CreatePendingOutput(directory, &to, reason);
+  if (!copy) return nullptr;
+  const int in = open(from.temporaryPath.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = in >= 0;
+  for (ssize_t copied = 1; ok && copied > 0;) {
+    copied = copy_file_range(in, nullptr, to, nullptr, 1 << 30, 0);
+    ok = copied >= 0;
+  }
+  const int error = errno;
+  if (in >= 0) close(in);
+  if (close(to) != 0 && ok) ok = false;
+  if (!ok) {
+    *reason =
+        std::string("cannot copy the finished file to ") + directory + ": " + std::strerror(error);
+    return nullptr;
+  }
+  return copy;
+}
+
 }  // namespace
 
 void PendingOutputDiscarder::operator()(PendingOutput* output) const {
@@ -39,31 +81,48 @@ void PendingOutputDiscarder::operator()(PendingOutput* output) const {
   delete output;
 }
 
-PendingOutputPtr CreatePendingOutput(const std::string& finalPath, int* fd, std::string* reason) {
-  std::string name = DirectoryOf(finalPath) + "/.unpak-XXXXXX";
+PendingOutputPtr CreatePendingOutput(const std::string& directory, int* fd, std::string* reason) {
+  std::string name = directory + "/.unpak-XXXXXX";
   // An interrupt between creating the file and registering it would leave
   // the file behind: signals wait until both are done.
   sigset_t all;
   sigset_t previous;
   sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &previous);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
   *fd = mkostemp(name.data(), O_CLOEXEC);
-  const int error = errno;
-  if (*fd >= 0) RegisterTemporaryFile(name);
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  int error = errno;
+  if (*fd >= 0 && !RegisterTemporaryFile(name)) {
+    unlink(name.c_str());
+    close(*fd);
+    *fd = -1;
+    error = EMFILE;
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (*fd < 0) {
-    *reason =
-        "cannot create the output file in " + DirectoryOf(finalPath) + ": " + std::strerror(error);
+    *reason = "cannot create the output file in " + directory + ": " + std::strerror(error);
     return nullptr;
   }
-  PendingOutputPtr output(new PendingOutput{finalPath, name});
+  PendingOutputPtr output(new PendingOutput{name});
   fchmod(*fd, NewFileMode());
   return output;
 }
 
-bool CommitPendingOutput(PendingOutputPtr output, std::string* reason) {
-  if (std::rename(output->temporaryPath.c_str(), output->finalPath.c_str()) != 0) {
-    *reason = "cannot move the finished file into place: " + std::string(std::strerror(errno));
+void ProtectFromOutputs(dev_t device, ino_t inode) { protectedFile = {true, device, inode}; }
+
+bool PlacePendingOutput(PendingOutputPtr output, const std::string& finalPath,
+                        std::string* reason) {
+  if (IsProtected(finalPath)) {
+    *reason = "cannot create the output file " + finalPath + ": it is the archive being read";
+    return false;
+  }
+  int error = RenameInto(*output, finalPath);
+  if (error == EXDEV) {
+    output = CopyToDirectory(*output, DirectoryOf(finalPath), reason);
+    if (!output) return false;
+    error = RenameInto(*output, finalPath);
+  }
+  if (error != 0) {
+    *reason = "cannot create the output file " + finalPath + ": " + std::strerror(error);
     return false;  // the discarder removes the temporary file
   }
   UnregisterTemporaryFile(output->temporaryPath);

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "tools/mpeg_frame_header.h"
+#include "convert/mpeg_frame_header.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "archive/pak_writer.h"
 #include "tools/mp3_encoder.h"
-#include "tools/mpeg_frame_header.h"
+#include "convert/mpeg_frame_header.h"
 
 namespace {
 

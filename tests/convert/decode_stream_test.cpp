@@ -84,9 +84,10 @@ class DecodeStreamTest : public testing::Test {
     ChunkFilePtr source = OpenChunkFileInMemory(compressed.data(), compressed.size());
     Result result;
     testing::internal::CaptureStdout();
-    result.ok =
-        DecodeStream(*destination, target, sourceFormat, *source,
-                     static_cast<uint32_t>(compressed.size()), decodedLength, &result.reason);
+    uint64_t decodedBytes = 0;
+    result.ok = DecodeStream(*destination, target, sourceFormat, *source,
+                             static_cast<uint32_t>(compressed.size()), decodedLength, &decodedBytes,
+                             &result.reason);
     result.marks = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(ChunkFileClose(std::move(destination)));
     result.output.resize(static_cast<size_t>(lseek(fd, 0, SEEK_END)));

@@ -26,12 +26,14 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
   const FormatBlock pcm = first.target;
   const std::vector<uint8_t>& good = first.payload;
   const RiffChunk data{"data", MonoClip().mp3.bytes};
+  const std::string marks(ExpectOutput(first).marks, '#');
   FormatBlock noAlign = ClipSourceFormat(MonoClip());
   StoreLe16(noAlign.data() + 12, 0);  // nBlockAlign
   const struct {
     PakEntrySource source;
-    std::string lineBody;  // after "Decompressing <path> : ", or "none" for no line
-    std::string reason;    // a part of the error line besides the entry's index and path
+    std::string lineBody;    // after "Decompressing <path> : ", or "none" for no line
+    std::string reason;      // a part of the error line besides the entry's index and path
+    std::string shown = "";  // the path as messages show it, when it differs
   } bad[] = {
       {{"outside.wav", pcm, good}, "none", ""},  // its payload lies beyond the archive
       {{"nofmt.wav", pcm, BuildRiffWave({{"skee", Le32(8)}, data})},
@@ -42,9 +44,13 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
       {{"blockalign0.wav", pcm, BuildRiffWave({{"fmt ", noAlign}, data})}, "", ""},
       {{"width.wav", MakePcmFormat(1, 22050, 12), good}, "", ""},
       {{"msadpcm.wav", MakeFormatBlock({2, 1, 22050, 11155, 512, 4, 2}), good}, "", "0x0002"},
-      // Fails only when the finished file is moved into place.
-      {{"taken.wav", pcm, good}, std::string(ExpectOutput(first).marks, '#'), ""},
-      {{"plain.txt\\inside.wav", pcm, good}, "", ""},
+      // These fail only when the finished file is moved into place.
+      {{"taken.wav", pcm, good}, marks, "Is a directory"},
+      {{"plain.txt\\inside.wav", pcm, good}, marks, "Not a directory"},
+      {{"test.pak", pcm, good}, marks, "is the archive being read"},
+      // Names no genuine archive holds, shown escaped.
+      {{"\x1b[2J\x7f.wav", pcm, good}, "none", "control character", "\\x1b[2J\\x7f.wav"},
+      {{"two\nlines.wav", pcm, good}, "none", "control character", "two\\x0alines.wav"},
   };
   // Something already at a bad entry's path stays as it was.
   ASSERT_TRUE(WriteBytes(dir.path / "width.wav", Text("keep me")));
@@ -70,11 +76,12 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
   std::istringstream errors(result.err);
   std::string line;
   for (size_t i = 0; i < std::size(bad) && std::getline(errors, line); ++i) {
-    const std::string prefix = "unpak: entry " + std::to_string(i + 1) + " (" + bad[i].source.path;
+    const std::string shown = bad[i].shown.empty() ? bad[i].source.path : bad[i].shown;
+    const std::string prefix = "unpak: entry " + std::to_string(i + 1) + " (" + shown;
     EXPECT_EQ(line.rfind(prefix + "): ", 0), 0u) << line;
     EXPECT_NE(line.find(bad[i].reason), std::string::npos) << line;
   }
-  EXPECT_TRUE(std::getline(errors, line) && line == "unpak: 9 of 11 entries failed") << result.err;
+  EXPECT_TRUE(std::getline(errors, line) && line == "unpak: 12 of 14 entries failed") << result.err;
 
   CheckOutput(dir.path, first);
   CheckOutput(dir.path, last);

@@ -1,6 +1,6 @@
 // Fuzz target: the input is one entry payload with its target format (the
-// layout is in fuzz_payload_input.h), rebuilt as "out.wav" in the private
-// folder.
+// layout is in fuzz_payload_input.h), checked and rebuilt as "out.wav" in the
+// private folder.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include "archive/pak_writer.h"
 #include "convert/unpack_entry.h"
 #include "platform/byte_order.h"
+#include "platform/output_file.h"
 #include "tests/fuzz/fuzz_payload_input.h"
 #include "tests/fuzz/fuzz_sandbox.h"
 
@@ -34,8 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FuzzInSandbox([&] {
     std::string reason;
-    if (!UnpackEntry("out.wav", target, data + header, static_cast<uint32_t>(size - header),
-                     &reason)) {
+    EntryFacts facts;
+    EntryResult result;
+    const uint8_t* payload = data + header;
+    const auto payloadSize = static_cast<uint32_t>(size - header);
+    if (!InspectEntry(target, payload, payloadSize, &facts, &reason) ||
+        !UnpackEntry(facts, payload, payloadSize, true, &result, &reason) ||
+        !PlacePendingOutput(std::move(result.output), "out.wav", &reason)) {
       std::fprintf(stderr, "entry refused: %s\n", reason.c_str());
     }
   });

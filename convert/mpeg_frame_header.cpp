@@ -1,4 +1,4 @@
-#include "tools/mpeg_frame_header.h"
+#include "convert/mpeg_frame_header.h"
 
 std::optional<MpegFrameHeader> ParseMpegFrameHeader(const uint8_t* p) {
   static constexpr uint16_t kMpeg1Kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,

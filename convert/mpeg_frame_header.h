@@ -1,6 +1,6 @@
 #pragma once
 
-// MPEG audio Layer III frame headers, for the tools that make archives.
+// MPEG audio Layer III frame headers.
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 constexpr size_t kMpegFrameHeaderSize = 4;
 
-// The fields of a Layer III frame header that the tools use.
+// The fields of a Layer III frame header that stream checks and archive tools use.
 struct MpegFrameHeader {
   bool mpeg1 = false;
   uint16_t channels = 0;

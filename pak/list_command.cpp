@@ -1,0 +1,211 @@
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "app/output_path.h"
+#include "archive/pak_reader.h"
+#include "convert/entry_facts.h"
+#include "pak/commands.h"
+#include "platform/console.h"
+#include "platform/mapped_file.h"
+
+namespace {
+
+// One entry as listed.
+struct ListedEntry {
+  uint32_t index = 0;
+  std::optional<std::string> path;
+  uint32_t payloadSize = 0;
+  WaveFormat target;
+  std::optional<EntryFacts> facts;  // when the entry can be unpacked
+  std::string problem;              // why not
+};
+
+ListedEntry ListEntry(const uint8_t* archive, size_t size, const PakHeader& header,
+                      uint32_t index) {
+  ListedEntry listed;
+  listed.index = index;
+  const PakEntry entry = ReadPakEntry(archive, header, index);
+  listed.payloadSize = entry.dataSize;
+  listed.target = ReadWaveFormat(entry.targetFormat);
+  EntryView view;
+  std::string reason;
+  bool ok = ResolvePakEntry(archive, size, header, entry, &view, &reason);
+  if (view.path != nullptr) listed.path = view.path;
+  if (ok) ok = CheckOutputPathForm(view.path, &reason);
+  EntryFacts facts;
+  if (ok) ok = InspectEntry(view.targetFormat, view.payload, view.payloadSize, &facts, &reason);
+  if (ok) {
+    facts.targetBlock = {};  // points into `entry`, gone after this call
+    listed.facts = std::move(facts);
+  } else {
+    listed.problem = reason;
+  }
+  return listed;
+}
+
+std::string ChannelWords(uint16_t channels) {
+  if (channels == 1) return "mono";
+  if (channels == 2) return "stereo";
+  return std::to_string(channels) + " channels";
+}
+
+std::string FormatWords(const WaveFormat& format) {
+  const std::string layout =
+      ChannelWords(format.nChannels) + " " + std::to_string(format.nSamplesPerSec) + " Hz";
+  switch (format.wFormatTag) {
+    case 0x0001:
+      return "PCM " + std::to_string(format.wBitsPerSample) + "-bit " + layout;
+    case 0x0003:
+      return "IEEE float " + std::to_string(format.wBitsPerSample) + "-bit " + layout;
+    case 0x0006:
+      return "G.711 A-law " + layout;
+    case 0x0007:
+      return "G.711 mu-law " + layout;
+    case 0x0011:
+      return "IMA ADPCM " + layout;
+    case 0x0031:
+      return "GSM 6.10 " + layout;
+  }
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "format 0x%04x", format.wFormatTag);
+  return tag;
+}
+
+std::string Duration(double seconds) {
+  const auto millis = static_cast<uint64_t>(seconds * 1000 + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu.%03llu",
+                static_cast<unsigned long long>(millis / 60000),
+                static_cast<unsigned long long>(millis / 1000 % 60),
+                static_cast<unsigned long long>(millis % 1000));
+  return text;
+}
+
+uint64_t ComputedTotal(const std::vector<ListedEntry>& entries) {
+  uint64_t total = 0;
+  for (const ListedEntry& entry : entries) {
+    if (entry.facts) total += entry.facts->outputSize;
+  }
+  return total;
+}
+
+void PrintText(const std::vector<ListedEntry>& entries, const PakHeader& header) {
+  std::vector<std::string> described;
+  size_t width = 6;
+  for (const ListedEntry& entry : entries) {
+    described.push_back(entry.facts ? FormatWords(entry.target) : "! " + entry.problem);
+    width = std::max(width, described.back().size());
+  }
+  const int w = static_cast<int>(width);
+  std::printf("%6s  %-*s  %11s  %10s  %10s  %s\n", "Index", w, "Format", "Duration", "Payload",
+              "Output", "Path");
+  uint64_t payloads = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ListedEntry& entry = entries[i];
+    payloads += entry.payloadSize;
+    const std::string duration = entry.facts ? Duration(EntryDurationSeconds(*entry.facts)) : "";
+    const std::string output = entry.facts ? std::to_string(entry.facts->outputSize) : "";
+    std::printf("%6u  %-*s  %11s  %10u  %10s  %s\n", entry.index, w, described[i].c_str(),
+                duration.c_str(), entry.payloadSize, output.c_str(),
+                entry.path ? DisplayName(*entry.path).c_str() : "?");
+  }
+  std::printf("%6s  %-*s  %11s  %10llu  %10llu  %zu entries (the header states %u bytes)\n", "", w,
+              "", "", static_cast<unsigned long long>(payloads),
+              static_cast<unsigned long long>(ComputedTotal(entries)), entries.size(),
+              header.totalUnpackedSize);
+}
+
+nlohmann::json EntryJson(const ListedEntry& entry) {
+  nlohmann::json json;
+  json["index"] = entry.index;
+  json["path"] = entry.path ? nlohmann::json(*entry.path) : nlohmann::json(nullptr);
+  json["target"] = {{"tag", entry.target.wFormatTag},
+                    {"channels", entry.target.nChannels},
+                    {"rate", entry.target.nSamplesPerSec},
+                    {"bits", entry.target.wBitsPerSample},
+                    {"blockAlign", entry.target.nBlockAlign}};
+  json["payloadSize"] = entry.payloadSize;
+  json["source"] = nullptr;
+  json["decodedLength"] = nullptr;
+  json["durationSeconds"] = nullptr;
+  json["outputSize"] = nullptr;
+  json["problem"] = entry.facts ? nlohmann::json(nullptr) : nlohmann::json(entry.problem);
+  if (!entry.facts) return json;
+  const EntryFacts& facts = *entry.facts;
+  json["source"] = {{"channels", facts.source.nChannels},
+                    {"rate", facts.source.nSamplesPerSec},
+                    {"bitrate", uint64_t{facts.source.nAvgBytesPerSec} * 8},
+                    {"codecDelay", facts.mpeg.nCodecDelay}};
+  if (facts.layout.hasDecodedLength) json["decodedLength"] = facts.layout.decodedLength;
+  json["durationSeconds"] = EntryDurationSeconds(facts);
+  json["outputSize"] = facts.outputSize;
+  return json;
+}
+
+void PrintJson(const std::vector<ListedEntry>& entries, const PakHeader& header,
+               const std::string& archive) {
+  nlohmann::json document;
+  document["archive"] = archive;
+  document["totalUnpackedSize"] = header.totalUnpackedSize;
+  document["entryCount"] = header.entryCount;
+  document["entryTableOffset"] = header.entryTableOffset;
+  document["nameTableOffset"] = header.nameTableOffset;
+  document["computedTotalSize"] = ComputedTotal(entries);
+  document["entries"] = nlohmann::json::array();
+  for (const ListedEntry& entry : entries) document["entries"].push_back(EntryJson(entry));
+  // Paths are bytes; any that are not UTF-8 show U+FFFD where they break.
+  std::puts(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+}  // namespace
+
+int ListArchive(const std::string& path, bool json) {
+  std::string reason;
+  MappedFilePtr file = MapFileReadOnly(path.c_str(), &reason);
+  PakHeader header;
+  if (!file || !ReadPakHeader(file->data, file->size, &header, &reason)) {
+    ConsoleError("%s: %s", path.c_str(), reason.c_str());
+    return kPakUsageError;
+  }
+  std::vector<ListedEntry> entries;
+  ConsoleCapture quiet;  // the format reader's console messages
+  SetConsoleCapture(&quiet);
+  for (uint32_t index = 0; index < header.entryCount; ++index) {
+    entries.push_back(ListEntry(file->data, file->size, header, index));
+  }
+  SetConsoleCapture(nullptr);
+  if (MappedBytesLost(file->data, file->size)) {
+    ConsoleError("%s: cannot be read (it changed while being read, or an I/O error)", path.c_str());
+    return kPakUsageError;
+  }
+  if (json) {
+    PrintJson(entries, header, path);
+  } else {
+    PrintText(entries, header);
+  }
+  int status = kPakOk;
+  for (const ListedEntry& entry : entries) {
+    if (entry.facts) continue;
+    if (entry.path) {
+      ConsoleError("entry %u (%s): %s", entry.index, DisplayName(*entry.path).c_str(),
+                   entry.problem.c_str());
+    } else {
+      ConsoleError("entry %u: %s", entry.index, entry.problem.c_str());
+    }
+    status = kPakEntriesFailed;
+  }
+  return status;
+}
+
+void AddListCommand(CLI::App& pak, int* status) {
+  auto archive = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
+  CLI::App* command =
+      AddCommand(pak, "list", "Show each entry's format, length, sizes and path; decodes nothing");
+  command->add_flag("--json", *json, "Print one JSON document instead of a table");
+  command->add_option("ARCHIVE", *archive, "The .pak archive")->required();
+  command->callback([archive, json, status] {
+    *status = LoadCodecsForCommand() ? ListArchive(*archive, *json) : kPakUsageError;
+  });
+}
