@@ -22,7 +22,12 @@ Slot slots[kSlots];
 
 void (*volatile interruptHook)() = nullptr;
 
+// Set once a handler has begun: files registered from then on are removed by
+// whoever registers them, as the handler may already have passed their slot.
+int ending = 0;
+
 void RemoveAndReraise(int signal_number) {
+  __atomic_store_n(&ending, 1, __ATOMIC_SEQ_CST);
   if (void (*hook)() = interruptHook) hook();
   for (Slot& slot : slots) {
     if (__atomic_load_n(&slot.state, __ATOMIC_ACQUIRE) == 2) unlink(slot.path);
@@ -51,8 +56,8 @@ bool RegisterTemporaryFile(const std::string& path) {
       continue;
     }
     std::memcpy(slot.path, path.c_str(), path.size() + 1);
-    __atomic_store_n(&slot.state, 2, __ATOMIC_RELEASE);
-    return true;
+    __atomic_store_n(&slot.state, 2, __ATOMIC_SEQ_CST);
+    return __atomic_load_n(&ending, __ATOMIC_SEQ_CST) == 0;
   }
   return false;
 }

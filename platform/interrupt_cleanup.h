@@ -9,7 +9,8 @@
 // Installs the signal handlers; call once at start-up.
 void InstallInterruptCleanup();
 
-// Returns false when no slot is free. Safe to call from any thread.
+// Returns false when no slot is free, or when the process is ending on a
+// signal (the caller removes the file then). Safe to call from any thread.
 bool RegisterTemporaryFile(const std::string& path);
 void UnregisterTemporaryFile(const std::string& path);
 

@@ -14,6 +14,7 @@ namespace {
 // The guarded mapping, read by the fault handler.
 uint8_t* volatile guardedStart = nullptr;
 volatile size_t guardedSize = 0;
+volatile int guardedFd = -1;
 // The first byte of the part of the mapping that reads as zeros; null while
 // there is none.
 uint8_t* lostFrom = nullptr;
@@ -43,8 +44,9 @@ void OnBusError(int, siginfo_t* info, void*) {
   }
 }
 
-void GuardMapping(uint8_t* start, size_t size) {
+void GuardMapping(uint8_t* start, size_t size, int fd) {
   guardedSize = size;
+  guardedFd = fd;
   guardedStart = start;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
@@ -94,11 +96,17 @@ MappedFilePtr MapFileReadOnly(const char* path, std::string* reason) {
     return nullptr;
   }
   file->data = static_cast<const uint8_t*>(view);
-  GuardMapping(static_cast<uint8_t*>(view), file->size);
+  GuardMapping(static_cast<uint8_t*>(view), file->size, file->fd);
   return file;
 }
 
 bool MappedBytesLost(const void* start, size_t length) {
+  const uint8_t* end = static_cast<const uint8_t*>(start) + length;
   const uint8_t* lost = __atomic_load_n(&lostFrom, __ATOMIC_ACQUIRE);
-  return lost != nullptr && static_cast<const uint8_t*>(start) + length > lost;
+  if (lost != nullptr && end > lost) return true;
+  // Bytes past a shrunk file's end in its last page read as zeros without
+  // any fault: the file's size now tells.
+  struct stat info;
+  return guardedStart != nullptr &&
+         (fstat(guardedFd, &info) != 0 || end > guardedStart + info.st_size);
 }

@@ -1,0 +1,146 @@
+// Unpacking on every core must be indistinguishable from unpacking in
+// order on one: the same files, transcript, messages and status; and the
+// surroundings a run meets (closed descriptors, a closed pipe, a file size
+// limit, an archive that shrinks mid-run) never leave pending files.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/entry_expectation.h"
+#include "tests/support/file_io.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wave_bytes.h"
+
+namespace {
+
+// Mixed entries: PCM and encoded targets, failures, duplicate paths, a path
+// that is a file for one entry and a folder for a later one, deep paths.
+std::vector<uint8_t> MixedArchive() {
+  std::vector<PakEntrySource> sources;
+  const MusicEntry stereo = PlainMusicEntry("x.wav", StereoClip(), 2, 16);
+  MusicEntry mulaw = PlainMusicEntry("x.wav", MonoClip(), 1, 16);
+  mulaw.target = MakeFormatBlock({7, 1, 22050, 22050, 1, 8, 0});
+  const MusicEntry mono8 = PlainMusicEntry("x.wav", MonoClip(), 1, 8, 11025);
+  const char* paths[] = {"a.wav", "dup.wav",       "d\\e\\f\\g.wav", "dup.wav",
+                         "clash", "clash\\in.wav", "..\\out.wav",    "h\\i.wav",
+                         "j.wav", "k\\l\\m.wav"};
+  for (size_t i = 0; i < std::size(paths); ++i) {
+    PakEntrySource source = PakSource(i % 3 == 0 ? stereo : i % 3 == 1 ? mulaw : mono8);
+    source.path = paths[i];
+    sources.push_back(source);
+  }
+  sources[8].payload.resize(40);  // no "data" chunk
+  return BuildPak(sources, 1 << 20);
+}
+
+ProgramResult RunOn(const std::vector<std::string>& argv, const std::filesystem::path& dir) {
+  return RunProgram(argv[0], argv, dir);
+}
+
+TEST(Parallel, GivesWhatTheSerialRunGives) {
+  const std::vector<uint8_t> archive = MixedArchive();
+  const std::vector<std::vector<std::string>> serialAndParallel[] = {
+      {{"/usr/bin/taskset", "-c", "0", UNPAK_BINARY, "test.pak"}, {UNPAK_BINARY, "test.pak"}},
+      {{UNPAK_PAK_BINARY, "extract", "-j", "1", "test.pak"},
+       {UNPAK_PAK_BINARY, "extract", "-j", "4", "test.pak"}},
+      {{UNPAK_PAK_BINARY, "test", "-j", "1", "test.pak"},
+       {UNPAK_PAK_BINARY, "test", "-j", "3", "test.pak"}},
+  };
+  for (const auto& runs : serialAndParallel) {
+    TempDir serial;
+    TempDir parallel;
+    ASSERT_TRUE(WriteBytes(serial.path / "test.pak", archive));
+    ASSERT_TRUE(WriteBytes(parallel.path / "test.pak", archive));
+    const ProgramResult expected = RunOn(runs[0], serial.path);
+    EXPECT_EQ(expected.exitStatus, 1) << expected.err;
+    EXPECT_EQ(RunOn(runs[1], parallel.path), expected);
+    const std::vector<std::string> files = ListTree(serial.path);
+    ASSERT_EQ(ListTree(parallel.path), files);
+    for (const std::string& file : files) {
+      if (file.back() != '/') {
+        EXPECT_EQ(ReadBytes(parallel.path / file), ReadBytes(serial.path / file)) << file;
+      }
+    }
+  }
+}
+
+// Every pending file is gone and whatever stands is whole.
+void ExpectOnlyFinishedFiles(const std::filesystem::path& dir) {
+  for (const std::string& name : ListTree(dir)) {
+    EXPECT_EQ(name.find(".unpak-"), std::string::npos) << name;
+  }
+}
+
+TEST(Surroundings, NeverLeavePendingFilesOrMixTheTranscriptIntoOutputs) {
+  TempDir dir;
+  std::vector<PakEntrySource> sources;
+  for (int i = 0; i < 40; ++i) {
+    sources.push_back(PakSource(PlainMusicEntry(std::to_string(i) + ".wav", StereoClip(), 2, 16)));
+  }
+  const std::vector<uint8_t> archive = BuildPak(sources, 0);
+  ASSERT_TRUE(WriteBytes(dir.path / "test.pak", archive));
+  const std::string unpak = UNPAK_BINARY;
+  const struct {
+    std::string script;
+    int status;
+  } cases[] = {
+      // Closed standard descriptors: the transcript goes nowhere, not into a file.
+      {"exec \"$0\" test.pak <&- >&- 2>&-", 0},
+      // A reader that goes away: the run ends as the closed pipe ends it.
+      {"\"$0\" test.pak | head -c 40 >/dev/null", 0},
+      // A file size limit below one output.
+      {"ulimit -f 200; exec \"$0\" test.pak", 128 + SIGXFSZ},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult result = RunProgram("/bin/sh", {"sh", "-c", c.script, unpak}, dir.path);
+    EXPECT_EQ(result.exitStatus, c.status) << c.script << "\n" << result.err;
+    ExpectOnlyFinishedFiles(dir.path);
+    for (const std::string& name : ListTree(dir.path)) {
+      if (name == "test.pak") continue;
+      MusicEntry entry = PlainMusicEntry(name, StereoClip(), 2, 16);
+      EXPECT_EQ(OutputAudio(dir.path, entry).size(), ExpectOutput(entry).audio.size()) << name;
+    }
+    for (const auto& file : std::filesystem::directory_iterator(dir.path)) {
+      if (file.path().filename() != "test.pak") std::filesystem::remove(file.path());
+    }
+  }
+}
+
+TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
+  TempDir dir;
+  std::vector<PakEntrySource> sources;
+  for (int i = 0; i < 30; ++i) {
+    sources.push_back(PakSource(PlainMusicEntry(std::to_string(i) + ".wav", StereoClip(), 2, 16)));
+  }
+  const std::vector<uint8_t> archive = BuildPak(sources, 0);
+  ASSERT_TRUE(WriteBytes(dir.path / "test.pak", archive));
+  // Stopped once its first output stands, the archive loses its second half.
+  const auto truncate = [&](pid_t pid) {
+    for (int tries = 0; tries < 20000 && !std::filesystem::exists(dir.path / "0.wav"); ++tries) {
+      usleep(50);
+    }
+    kill(pid, SIGSTOP);
+    std::filesystem::resize_file(dir.path / "test.pak", archive.size() / 2);
+    kill(pid, SIGCONT);
+  };
+  const ProgramResult result = RunProgram(UNPAK_BINARY, {"unpak", "test.pak"}, dir.path, truncate);
+  EXPECT_EQ(result.exitStatus, 255) << result.err;
+  EXPECT_NE(result.err.find("cannot read the archive test.pak any more"), std::string::npos)
+      << result.err;
+  ExpectOnlyFinishedFiles(dir.path);
+  // Every entry whose line was printed and ended stands whole.
+  for (const std::string& name : ListTree(dir.path)) {
+    if (name == "test.pak") continue;
+    EXPECT_NE(result.out.find("Decompressing " + name + " : "), std::string::npos) << name;
+    MusicEntry entry = PlainMusicEntry(name, StereoClip(), 2, 16);
+    EXPECT_EQ(OutputAudio(dir.path, entry).size(), ExpectOutput(entry).audio.size()) << name;
+  }
+}
+
+}  // namespace
