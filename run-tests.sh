@@ -13,6 +13,12 @@ cmake --build build-asan -j"$(nproc)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
 
+# The tests that run entries on several workers, built with ThreadSanitizer.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUNPAK_TSAN=ON >/dev/null
+cmake --build build-tsan -j"$(nproc)" --target unpak pak unpak_codec parallel_e2e_test pak_e2e_test
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$(nproc)" \
+  -R '^(Parallel|Surroundings|Pak)'
+
 # A short fuzzing run of the archive reader and the entry rebuild from the
 # committed corpus, with clang's libFuzzer; any crash fails.
 if command -v clang++ >/dev/null; then

@@ -238,10 +238,10 @@ void RunWorker(const Archive& archive, const UnpackOptions& options, Selection& 
     SetConsoleCapture(&task->transcript);
     ConvertEntry(archive, options, *task);
     SetConsoleCapture(nullptr);
-    {
-      std::lock_guard<std::mutex> lock(task->transcript.mutex);
-      task->transcript.finished = true;
-    }
+    // Notified under the lock: once it sees the task finished, the printing
+    // thread may destroy it.
+    std::lock_guard<std::mutex> lock(task->transcript.mutex);
+    task->transcript.finished = true;
     task->transcript.changed.notify_all();
   }
 }
