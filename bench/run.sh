@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Benchmarks unpak on about 20 minutes of real music: wall time against mpg123
-# decoding the same MP3 files, and peak memory not counting the mapped archive.
+# Benchmarks unpak on about 20 minutes of real music: wall time on every core
+# and on one (taskset -c 0) against mpg123 decoding the same MP3 files, the CPU
+# time of both unpak runs, and peak memory not counting the mapped archive.
 #
 # Usage: bench/run.sh [BUILD_DIR]      (default: build-bench in the source tree)
 # REPS=N sets the number of timed repetitions (default 5; the median counts).
@@ -18,7 +19,9 @@ MUSIC_DIR=/usr/share/planetblupi/music
 CLIP_SECONDS=120          # from each of the package's 10 tracks
 CORPUS_RECIPE="first ${CLIP_SECONDS}s, 44100 Hz stereo, lame -t --cbr -b 128"
 LAME_DELAY=1105           # the codec delay that pak_from_mp3 records
-SPEED_TARGET=1.10         # unpak wall time at most this times mpg123's
+PARALLEL_TARGET=0.55      # unpak on every core: wall time at most this times mpg123's
+SERIAL_TARGET=1.00        # unpak on one core
+CPU_TARGET=1.05           # CPU time on every core at most this times the serial run's
 MEMORY_TARGET_MIB=32      # peak Rss outside the archive mapping below this
 
 log() { printf '%s\n' "$*" >&2; }
@@ -71,11 +74,12 @@ prepare_corpus() {
   "$BUILD/bin/pak_from_mp3" "$WORK/music.pak" "${MP3S[@]}"
 }
 
-# Wall time of one command in seconds; prints nothing if the command fails.
+# "wall cpu" seconds of one command (cpu: user + system, its children
+# included); prints nothing if the command fails.
 seconds() {
-  local start=$EPOCHREALTIME
-  "$@" >/dev/null </dev/null || return
-  awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f\n", b - a }'
+  local TIMEFORMAT='%R %U %S' timing
+  timing=$({ time "$@" >/dev/null </dev/null; } 2>&1) || return
+  awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<<"$timing"
 }
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -83,6 +87,7 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int(
 fresh_dir() { rm -rf "$1" && mkdir -p "$1"; }
 
 run_unpak() { (cd "$WORK/out-unpak" && "$BUILD/bin/unpak" "$WORK/music.pak"); }
+run_unpak_serial() { (cd "$WORK/out-serial" && taskset -c 0 "$BUILD/bin/unpak" "$WORK/music.pak"); }
 
 run_mpg123() {
   local mp3
@@ -91,21 +96,34 @@ run_mpg123() {
   done
 }
 
-# Times both decoders, alternating so that drift affects both alike.
+# Times the decoders, alternating so that drift affects all alike.
 time_decoders() {
   cat "$WORK/music.pak" "${MP3S[@]}" "$BUILD/bin/unpak" "$(command -v mpg123)" >/dev/null
-  local unpak_times=() mpg123_times=() rep time
+  local unpak=() unpak_cpu=() serial=() serial_cpu=() mpg123=() rep wall cpu
   for ((rep = 0; rep <= REPS; rep++)); do  # pass 0 warms up and is not counted
     fresh_dir "$WORK/out-unpak"
+    fresh_dir "$WORK/out-serial"
     fresh_dir "$WORK/out-mpg123"
-    time=$(seconds run_unpak) || { log "unpak failed (exit status $?)"; return 1; }
-    unpak_times+=("$time")
-    time=$(seconds run_mpg123) || { log "mpg123 failed (exit status $?)"; return 1; }
-    mpg123_times+=("$time")
+    read -r wall cpu < <(seconds run_unpak) || { log "unpak failed"; return 1; }
+    unpak+=("$wall") unpak_cpu+=("$cpu")
+    read -r wall cpu < <(seconds run_unpak_serial) || { log "unpak on one core failed"; return 1; }
+    serial+=("$wall") serial_cpu+=("$cpu")
+    read -r wall cpu < <(seconds run_mpg123) || { log "mpg123 failed"; return 1; }
+    mpg123+=("$wall")
   done
-  UNPAK_SECONDS=$(median "${unpak_times[@]:1}")
-  MPG123_SECONDS=$(median "${mpg123_times[@]:1}")
+  UNPAK_SECONDS=$(median "${unpak[@]:1}")
+  UNPAK_CPU=$(median "${unpak_cpu[@]:1}")
+  SERIAL_SECONDS=$(median "${serial[@]:1}")
+  SERIAL_CPU=$(median "${serial_cpu[@]:1}")
+  MPG123_SECONDS=$(median "${mpg123[@]:1}")
 }
+
+# Reports `value` (a ratio) against `target`: name, value, target, text.
+report_ratio() {
+  report "$1" "$(awk -v r="$2" -v t="$3" 'BEGIN { print (r <= t) }')" "$4 (ratio $2, target <= $3)"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 report() {  # name, passed (0/1), text
   local verdict=FAIL
@@ -127,14 +145,18 @@ main() {
   if time_decoders; then timed=1; fi
 
   if ((timed)); then
-    local ratio ok
-    ratio=$(awk -v a="$UNPAK_SECONDS" -v b="$MPG123_SECONDS" 'BEGIN { printf "%.3f", a / b }')
-    ok=$(awk -v r="$ratio" -v t="$SPEED_TARGET" 'BEGIN { print (r <= t) }')
-    report speed "$ok" "unpak ${UNPAK_SECONDS}s, mpg123 ${MPG123_SECONDS}s, ratio $ratio (target <= $SPEED_TARGET)"
+    log "cores usable: $(nproc)"
+    report_ratio parallel "$(ratio "$UNPAK_SECONDS" "$MPG123_SECONDS")" "$PARALLEL_TARGET" \
+      "unpak ${UNPAK_SECONDS}s on every core, mpg123 ${MPG123_SECONDS}s"
+    report_ratio serial "$(ratio "$SERIAL_SECONDS" "$MPG123_SECONDS")" "$SERIAL_TARGET" \
+      "unpak ${SERIAL_SECONDS}s on one core, mpg123 ${MPG123_SECONDS}s"
+    report_ratio cpu "$(ratio "$UNPAK_CPU" "$SERIAL_CPU")" "$CPU_TARGET" \
+      "CPU time ${UNPAK_CPU}s on every core, ${SERIAL_CPU}s on one"
     local outputs_ok=1
     python3 "$BENCH/check_outputs.py" "$WORK/out-unpak" "$WORK/out-mpg123" "$LAME_DELAY" >&2 ||
       outputs_ok=0
-    report outputs "$outputs_ok" "unpak's WAV files against mpg123's decoding"
+    diff -r "$WORK/out-unpak" "$WORK/out-serial" >&2 || outputs_ok=0
+    report outputs "$outputs_ok" "unpak's WAV files against mpg123's decoding, and every core's against one's"
   else
     report speed 0 "no timing: a decoder failed"
   fi
@@ -147,7 +169,7 @@ main() {
   ok=$(awk -v p="$peak" -v t="$MEMORY_TARGET_MIB" -v s="$status" 'BEGIN { print (s == 0 && p < t) }')
   report memory "$ok" "unpak peak ${peak} MiB without the archive mapping (up to ${archive_rss} MiB), exit status $status (target < $MEMORY_TARGET_MIB MiB)"
 
-  rm -rf "$WORK/out-unpak" "$WORK/out-mpg123"
+  rm -rf "$WORK/out-unpak" "$WORK/out-serial" "$WORK/out-mpg123"
   return "$FAILED"
 }
 
