@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <new>
 #include <optional>
 #include <span>
 #include <vector>
@@ -68,17 +69,26 @@ bool FindPayloadLayout(ChunkFile& source, PayloadLayout* layout, std::string* re
   return true;
 }
 
-// Copies `count` bytes (or up to the source's end) from `from` on.
-void CopyBytes(ChunkFile& source, int64_t from, int64_t count, ChunkFile& output) {
-  if (count <= 0 || ChunkSeek(source, from, SEEK_SET) < 0) return;
+// Copies `count` bytes (or up to the source's end) from `from` on. False
+// when a write fails.
+bool CopyBytes(ChunkFile& source, int64_t from, int64_t count, ChunkFile& output) {
+  if (count <= 0 || ChunkSeek(source, from, SEEK_SET) < 0) return true;
   std::vector<uint8_t> buffer(kCopyBufferSize);
   while (count > 0) {
     const int32_t read = ChunkRead(source, buffer.data(),
                                    static_cast<int32_t>(std::min<int64_t>(count, kCopyBufferSize)));
     if (read <= 0) break;
-    ChunkWrite(output, buffer.data(), read);
+    if (ChunkWrite(output, buffer.data(), read) != read) return false;
     count -= read;
   }
+  return true;
+}
+
+// For a step that stopped: false, with the failed write of `file` (called
+// `name`) as the reason where there was one.
+bool Stopped(const ChunkFile& file, const char* name, std::string* reason) {
+  if (ChunkFileFailed(file)) *reason = ChunkWriteFailure(file, name);
+  return false;
 }
 
 // The PCM format the source decodes to, checked against the encoder before
@@ -110,13 +120,14 @@ bool DecodeAndEncode(ChunkFile& source, const PayloadLayout& layout,
   }
   if (!DecodeStream(*scratch, intermediate, sourceFormat, source, layout.compressedSize,
                     layout.decodedLength, reason)) {
-    return false;
+    return Stopped(*scratch, "the temporary file", reason);
   }
-  if (!ChunkFlush(*scratch) || ChunkFileFailed(*scratch) || ChunkSeek(*scratch, 0, SEEK_SET) != 0) {
-    *reason = "writing the temporary file failed (disk full or I/O error)";
-    return false;
+  if (!ChunkFlush(*scratch) || ChunkSeek(*scratch, 0, SEEK_SET) != 0) {
+    return Stopped(*scratch, "the temporary file", reason);
   }
-  if (!EncodeStream(*scratch, output, intermediate, target, reason)) return false;
+  if (!EncodeStream(*scratch, output, intermediate, target, reason)) {
+    return Stopped(output, "the output file", reason);
+  }
   if (!ChunkFileClose(std::move(scratch))) {
     *reason = "reading the temporary file failed";
     return false;
@@ -124,10 +135,8 @@ bool DecodeAndEncode(ChunkFile& source, const PayloadLayout& layout,
   return true;
 }
 
-}  // namespace
-
-bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uint8_t* payload,
-                 uint32_t dataSize, std::string* reason) {
+bool RebuildEntry(const std::string& path, const uint8_t* targetFormat, const uint8_t* payload,
+                  uint32_t dataSize, std::string* reason) {
   ChunkFilePtr source = OpenChunkFileInMemory(payload, dataSize);
   std::optional<FormatBlock> sourceFormat = ReadSourceFormat(*source, reason);
   if (!sourceFormat) return false;
@@ -162,10 +171,12 @@ bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uin
   ChunkCreate(*output, format, 0);
   ChunkWrite(*output, targetFormat, static_cast<int32_t>(format.cksize));
   ChunkAscend(*output, format);
-  ChunkFlush(*output);
 
   // The chunks between the "skee" value and the "data" chunk's header.
-  CopyBytes(*source, layout.copyStart, layout.dataStart - layout.copyStart - 8, *output);
+  if (!ChunkFlush(*output) ||
+      !CopyBytes(*source, layout.copyStart, layout.dataStart - layout.copyStart - 8, *output)) {
+    return Stopped(*output, "the output file", reason);
+  }
   ChunkSeek(*source, layout.dataStart, SEEK_SET);
 
   ChunkInfo data;
@@ -174,7 +185,7 @@ bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uin
   if (pcmTarget) {
     if (!DecodeStream(*output, targetBlock, *sourceFormat, *source, layout.compressedSize,
                       layout.decodedLength, reason)) {
-      return false;
+      return Stopped(*output, "the output file", reason);
     }
     ChunkFlush(*output);
   } else if (!DecodeAndEncode(*source, layout, *sourceFormat, intermediate, targetBlock, *output,
@@ -187,7 +198,9 @@ bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uin
   // decoding stopped.
   const int64_t tailStart =
       layout.dataStart + int64_t{layout.compressedSize} + (layout.compressedSize & 1);
-  CopyBytes(*source, tailStart, int64_t{dataSize} - tailStart, *output);
+  if (!CopyBytes(*source, tailStart, int64_t{dataSize} - tailStart, *output)) {
+    return Stopped(*output, "the output file", reason);
+  }
   ChunkAscend(*output, form);
 
   if (!ChunkFileClose(std::move(output))) {
@@ -195,4 +208,18 @@ bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uin
     return false;
   }
   return CommitPendingOutput(std::move(pending), reason);
+}
+
+}  // namespace
+
+bool UnpackEntry(const std::string& path, const uint8_t* targetFormat, const uint8_t* payload,
+                 uint32_t dataSize, std::string* reason) {
+  // A failed allocation fails the entry alone; what it had begun is undone
+  // on the way out.
+  try {
+    return RebuildEntry(path, targetFormat, payload, dataSize, reason);
+  } catch (const std::bad_alloc&) {
+    *reason = "out of memory";
+    return false;
+  }
 }
