@@ -27,10 +27,10 @@ int32_t SuggestFormat(const uint8_t* source, uint32_t sourceSize, uint8_t* sugge
   return kCodecOk;
 }
 
-using EncoderTable =
-    DriverTable<EncoderStream, OpenEncoderStream, EncoderStreamSize, ConvertEncoderStream>;
+using EncoderTable = DriverTable<EncoderStream, SuggestFormat, OpenEncoderStream, EncoderStreamSize,
+                                 ConvertEncoderStream>;
 constexpr CodecDriver kEncoderDriver =
-    EncoderTable::Make("PCM encoder (IMA ADPCM, G.711, IEEE float, GSM 6.10)", SuggestFormat);
+    EncoderTable::Make("PCM encoder (IMA ADPCM, G.711, IEEE float, GSM 6.10)");
 
 }  // namespace
 

@@ -6,9 +6,9 @@
 
 namespace {
 
-using Mp3Table = DriverTable<Mp3DecodeStream, OpenMp3Stream, Mp3StreamSize, ConvertMp3Stream>;
-constexpr CodecDriver kMp3Driver =
-    Mp3Table::Make("MPEG Layer-3 decoder (libmpg123)", SuggestPcmFormat);
+using Mp3Table =
+    DriverTable<Mp3DecodeStream, SuggestPcmFormat, OpenMp3Stream, Mp3StreamSize, ConvertMp3Stream>;
+constexpr CodecDriver kMp3Driver = Mp3Table::Make("MPEG Layer-3 decoder (libmpg123)");
 
 }  // namespace
 

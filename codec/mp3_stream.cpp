@@ -5,13 +5,22 @@
 #include <cstring>
 
 #include "codec/mp3_formats.h"
+#include "codec/reason_text.h"
 
 namespace {
 
+// Source bytes held undecoded before the stream takes no more: far more than
+// a pass of the decode loop brings, as its audio comes out before the next.
+constexpr size_t kMaxHeldSource = 256 * 1024;
+// Sample frames decoded at a time on their way through the stage: this bounds
+// the converted audio pending at once, whatever the destination's size.
+constexpr uint64_t kMaxStageFrames = 16384;
+
 // A decoder to s16 at `rate` with `channels`: the frames' own delay is kept
 // (no gapless trimming), an Info/Xing frame decodes as a silent frame, each
-// frame comes out as soon as it is complete, junk between frames is skipped
-// however long it is, and channels are mixed or duplicated to the count asked.
+// frame comes out as soon as it is fed (the framer feeds whole frames only),
+// nothing is resampled, and channels are mixed or duplicated to the count
+// asked.
 Mpg123Ptr OpenDecoder(uint32_t rate, uint16_t channels, std::string* reason) {
   int error = MPG123_OK;
   Mpg123Ptr decoder(mpg123_new(nullptr, &error));
@@ -24,11 +33,10 @@ Mpg123Ptr OpenDecoder(uint32_t rate, uint16_t channels, std::string* reason) {
   mpg123_handle* handle = decoder.get();
   const bool mono = channels == 1;
   if (mpg123_getparam(handle, MPG123_FLAGS, &flags, &unused) != MPG123_OK) error = MPG123_ERR;
-  flags &= ~static_cast<long>(MPG123_GAPLESS);
+  flags &= ~static_cast<long>(MPG123_GAPLESS | MPG123_AUTO_RESAMPLE);
   flags |= MPG123_IGNORE_INFOFRAME | MPG123_NO_READAHEAD | MPG123_QUIET |
            (mono ? MPG123_MONO_MIX : MPG123_FORCE_STEREO);
   if (error != MPG123_OK || mpg123_param(handle, MPG123_FLAGS, flags, 0) != MPG123_OK ||
-      mpg123_param(handle, MPG123_RESYNC_LIMIT, -1, 0) != MPG123_OK ||
       mpg123_format_none(handle) != MPG123_OK ||
       mpg123_format(handle, rate, mono ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_SIGNED_16) !=
           MPG123_OK ||
@@ -44,67 +52,64 @@ int32_t Fail(Mp3DecodeStream& stream, std::string text) {
   return kCodecError;
 }
 
-// On a format change: the frames must be at the source's rate. mpg123 would
-// otherwise resample them quietly, so a stream whose format misstates its
-// rate is not decoded any further.
-int32_t CheckNewFormat(Mp3DecodeStream& stream) {
-  mpg123_frameinfo info{};
-  long rate = 0;
-  int channels = 0;
-  int encoding = 0;
-  if (mpg123_info(stream.decoder.get(), &info) != MPG123_OK ||
-      mpg123_getformat(stream.decoder.get(), &rate, &channels, &encoding) != MPG123_OK) {
-    return Fail(stream, mpg123_strerror(stream.decoder.get()));
-  }
-  if (info.rate == static_cast<long>(stream.source.nSamplesPerSec) && rate == info.rate) {
-    return kCodecOk;
-  }
-  char text[160];
-  std::snprintf(text, sizeof text, "the stream's frames are at %ld Hz but its format says %u Hz",
-                info.rate, stream.source.nSamplesPerSec);
+// Nothing more of the stream is decoded.
+int32_t Refuse(Mp3DecodeStream& stream, std::string text) {
   stream.broken = true;
-  return Fail(stream, text);
+  return Fail(stream, std::move(text));
 }
 
-// Reads decoded s16 audio into `out` until the decoder wants more input or
-// `out` is full; `got` counts the bytes read.
-int32_t ReadDecoded(Mp3DecodeStream& stream, uint8_t* out, size_t size, size_t* got) {
-  *got = 0;
-  while (*got < size) {
-    size_t done = 0;
-    const int status = mpg123_read(stream.decoder.get(), out + *got, size - *got, &done);
-    *got += done;
-    if (status == MPG123_NEW_FORMAT) {
-      if (CheckNewFormat(stream) != kCodecOk) return kCodecError;
-      continue;
+// Hands the decoder the next frame the framer finds; `fed` is false when it
+// needs more bytes. A frame at another rate than the format's is refused, as
+// the decoder would resample it, and so is one of the other kind (fixed
+// bitrate or free format) than the first, whose length the decoder would
+// take wrongly.
+int32_t FeedNextFrame(Mp3DecodeStream& stream, bool end, bool* fed) {
+  const std::optional<Mp3Frame> frame = NextMp3Frame(stream.framer, end);
+  *fed = frame.has_value();
+  if (!frame) return kCodecOk;
+  const MpegHeader& header = frame->header;
+  if (header.rate != stream.source.nSamplesPerSec) {
+    return Refuse(stream, ReasonText("the stream's frames are at %u Hz but its format says %u Hz",
+                                     header.rate, stream.source.nSamplesPerSec));
+  }
+  mpg123_handle* decoder = stream.decoder.get();
+  if (!stream.fed && header.freeFormat) {
+    // Told the frames' length, the decoder need not read ahead to find it;
+    // it takes the length when a stream is opened.
+    if (mpg123_param(decoder, MPG123_FREEFORMAT_SIZE, stream.framer.freeLength - kMpegHeaderSize,
+                     0) != MPG123_OK ||
+        mpg123_open_feed(decoder) != MPG123_OK) {
+      return Fail(stream, mpg123_strerror(decoder));
     }
-    if (status == MPG123_NEED_MORE || status == MPG123_DONE) break;
-    if (status != MPG123_OK) return Fail(stream, mpg123_strerror(stream.decoder.get()));
-    if (done == 0) break;
+  } else if (stream.fed && header.freeFormat != stream.framer.freeFormat) {
+    return Refuse(stream, header.freeFormat
+                              ? "the stream's frames change from a fixed bitrate to free format"
+                              : "the stream's frames change from free format to a fixed bitrate");
+  }
+  stream.fed = true;
+  if (mpg123_feed(decoder, frame->bytes.data(), frame->bytes.size()) != MPG123_OK) {
+    return Fail(stream, mpg123_strerror(decoder));
   }
   return kCodecOk;
 }
 
-// A free-format stream's frame length is only known from where the next
-// frame's header stands, so such a stream cannot be decoded without reading
-// ahead. The first Layer III header in the input tells which kind it is.
-int32_t AllowReadAheadForFreeFormat(Mp3DecodeStream& stream, const uint8_t* input, uint32_t size) {
-  for (uint32_t i = 0; i + 4 <= size; ++i) {
-    const bool layer3 = input[i] == 0xFF && (input[i + 1] & 0xE6) == 0xE2;
-    const uint8_t bitrateIndex = input[i + 2] >> 4;
-    const bool validRate = ((input[i + 2] >> 2) & 3) != 3 && bitrateIndex != 15;
-    if (!layer3 || !validRate) continue;
-    stream.firstHeaderSeen = true;
-    if (bitrateIndex != 0) return kCodecOk;
-    long flags = 0;
-    double unused = 0;
-    mpg123_handle* handle = stream.decoder.get();
-    if (mpg123_getparam(handle, MPG123_FLAGS, &flags, &unused) != MPG123_OK ||
-        mpg123_param(handle, MPG123_FLAGS, flags & ~static_cast<long>(MPG123_NO_READAHEAD), 0) !=
-            MPG123_OK) {
-      return Fail(stream, mpg123_strerror(handle));
+// Decodes s16 audio into `out` until it is full, or until the decoder has
+// nothing left and the framer finds no more frames; `got` counts the bytes.
+// `end`: no source follows.
+int32_t Decode(Mp3DecodeStream& stream, uint8_t* out, size_t size, bool end, size_t* got) {
+  *got = 0;
+  for (bool fed = true; fed;) {
+    while (*got < size) {
+      size_t done = 0;
+      const int status = mpg123_read(stream.decoder.get(), out + *got, size - *got, &done);
+      *got += done;
+      if (status == MPG123_NEED_MORE || status == MPG123_DONE) break;
+      if (status != MPG123_OK && status != MPG123_NEW_FORMAT) {
+        return Fail(stream, mpg123_strerror(stream.decoder.get()));
+      }
     }
-    return kCodecOk;
+    if (*got == size) break;
+    if (FeedNextFrame(stream, end, &fed) != kCodecOk) return kCodecError;
   }
   return kCodecOk;
 }
@@ -140,15 +145,16 @@ int32_t ConvertThroughStage(Mp3DecodeStream& stream, uint8_t* out, size_t room, 
   const size_t frameBytes = 2u * stream.target.nChannels;
   bool dry = false;
   while (*put < room && !dry) {
-    // About what the rest of the room holds once converted, at least one frame's worth.
+    // About what the rest of the room holds once converted, at least one
+    // MPEG frame's worth.
     const uint64_t roomFrames = (room - *put) / stream.target.nBlockAlign;
-    const uint64_t frames = std::max<uint64_t>(
+    const uint64_t frames = std::clamp<uint64_t>(
         roomFrames * stream.source.nSamplesPerSec / stream.target.nSamplesPerSec + 1,
-        stream.geometry.samplesPerFrame);
+        stream.geometry.samplesPerFrame, kMaxStageFrames);
     stream.decoded.resize(frames * stream.target.nChannels);
     const size_t size = frames * frameBytes;
     size_t got = 0;
-    if (ReadDecoded(stream, reinterpret_cast<uint8_t*>(stream.decoded.data()), size, &got) !=
+    if (Decode(stream, reinterpret_cast<uint8_t*>(stream.decoded.data()), size, end, &got) !=
             kCodecOk ||
         ConvertToPending(stream, got / frameBytes, false) != kCodecOk) {
       return kCodecError;
@@ -176,6 +182,7 @@ int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t*
   const WaveFormat& to = opened->target;
   const uint32_t rate = opened->source.nSamplesPerSec;
   MpegGeometryForRate(rate, &opened->geometry);
+  opened->framer.rate = rate;
   opened->decoder = OpenDecoder(rate, to.nChannels, reason);
   if (!opened->decoder) return kCodecError;
   if (to.wBitsPerSample != 16 || to.nSamplesPerSec != rate) {
@@ -190,10 +197,11 @@ int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t*
 int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* output,
                       uint32_t flags) {
   if (flags != kStreamSizeSource) return kCodecNotPossible;
-  // Every frame is at least the smallest frame long; one frame begun in an
-  // earlier call and one more for rounding may also complete. Converted audio
+  // Every frame is at least the smallest frame long, among the bytes held and
+  // the new ones; one more frame may complete for rounding. Converted audio
   // adds what the stage holds back and what is still pending.
-  const uint64_t frames = input / stream.geometry.smallestFrame + 2;
+  const uint64_t frames =
+      (uint64_t{input} + Mp3FramerHeld(stream.framer)) / stream.geometry.smallestFrame + 2;
   const uint64_t decoded = frames * stream.geometry.samplesPerFrame;
   const uint64_t bytes = stream.stage ? PcmStageMaxOutputBytes(*stream.stage, decoded) +
                                             stream.pending.size() - stream.pendingStart
@@ -207,19 +215,17 @@ int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uin
   header.cbSrcLengthUsed = 0;
   header.cbDstLengthUsed = 0;
   if (stream.broken) return kCodecError;
-  const bool end = flags & kConvertEnd;
-  uint32_t consumed = header.cbSrcLength;
+  const bool endFlag = flags & kConvertEnd;
+  const size_t held = std::min(Mp3FramerHeld(stream.framer), kMaxHeldSource);
+  uint32_t consumed =
+      static_cast<uint32_t>(std::min<size_t>(header.cbSrcLength, kMaxHeldSource - held));
   // At the end a trailing part block is all there is, so it is taken too.
-  if ((flags & kConvertBlockAlign) && !end) consumed -= consumed % stream.source.nBlockAlign;
+  if ((flags & kConvertBlockAlign) && !endFlag) consumed -= consumed % stream.source.nBlockAlign;
   if (consumed > 0 && stream.ended) return Fail(stream, "source bytes after the end of the stream");
-  if (!stream.firstHeaderSeen &&
-      AllowReadAheadForFreeFormat(stream, header.pbSrc, consumed) != kCodecOk) {
-    return kCodecError;
-  }
-  if (consumed > 0 && mpg123_feed(stream.decoder.get(), header.pbSrc, consumed) != MPG123_OK) {
-    return Fail(stream, mpg123_strerror(stream.decoder.get()));
-  }
+  AddToMp3Framer(stream.framer, header.pbSrc, consumed);
   header.cbSrcLengthUsed = consumed;
+  // The end counts once every source byte is in.
+  const bool end = endFlag && consumed == header.cbSrcLength;
 
   // Whole sample frames only, so that a sample never straddles two calls.
   const uint32_t blockAlign = stream.target.nBlockAlign;
@@ -229,7 +235,7 @@ int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uin
   if (stream.stage) {
     result = ConvertThroughStage(stream, header.pbDst, room, end, &put);
   } else {
-    result = ReadDecoded(stream, header.pbDst, room, &put);
+    result = Decode(stream, header.pbDst, room, end, &put);
     if (end && put < room) stream.ended = true;
   }
   header.cbDstLengthUsed = static_cast<uint32_t>(put);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/mp3_framer.h"
 #include "codec/mpeg_rates.h"
 #include "codec/pcm_stage.h"
 #include "platform/codec_driver.h"
@@ -24,15 +25,17 @@ struct Mp3DecodeStream {
   WaveFormat source;
   WaveFormat target;
   MpegFrameGeometry geometry;
+  // Source bytes on their way to the decoder, which gets whole frames only.
+  Mp3Framer framer;
   // To the target's rate and width; null when the decoder's output is the target.
   PcmStagePtr stage;
   std::vector<int16_t> decoded;  // decoder output on its way through the stage
   std::vector<uint8_t> pending;  // converted audio that has not fitted a destination yet
   size_t pendingStart = 0;       // bytes of `pending` already put out
   std::string lastError;
-  bool broken = false;  // the frames' rate differs from the format's: nothing more is decoded
-  bool firstHeaderSeen = false;
-  bool ended = false;  // the source has ended: what was held back is out or pending
+  bool broken = false;  // a frame was refused: nothing more is decoded
+  bool fed = false;     // the decoder has had its first frame
+  bool ended = false;   // the source has ended: what was held back is out or pending
 };
 
 // Checks both formats and sets up the decoder. kCodecOk with a new stream, or
@@ -46,7 +49,9 @@ int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t*
 int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* output,
                       uint32_t flags);
 
-// Feeds the request's source bytes and writes as much PCM as is ready, pending
-// audio first. With kConvertEnd, once the decoder has nothing more, also puts
-// out what the conversion to the target holds back; no source may follow.
+// Takes the request's source bytes (fewer while it holds much it has not
+// decoded yet) and writes as much PCM as is ready, pending audio first; a
+// frame is decoded only when the destination has room for it. With
+// kConvertEnd, once every source byte is in and decoded, also puts out what
+// the conversion to the target holds back; no source may follow.
 int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uint32_t flags);

@@ -12,6 +12,13 @@ namespace {
 
 constexpr uint32_t kBlocksPerPass = 32;
 constexpr uint32_t kFallbackDestinationSize = 4096;
+// Caps on the buffers that the format's fields and the codec's size answer
+// would size, whatever they say. Real formats stay far below them (a frame is
+// at most 1441 bytes at a fixed bitrate and a pass's audio a few MiB), so
+// their passes are as the format makes them; output that does not fit the
+// destination comes out of further calls within the same pass.
+constexpr uint32_t kMaxSourceChunkSize = 128 * 1024;
+constexpr uint32_t kMaxDestinationChunkSize = 1024 * 1024;
 
 }  // namespace
 
@@ -59,8 +66,9 @@ uint64_t DelayBytes(const WaveFormat& source, const WaveFormat& output, uint16_t
   return uint64_t{output.wBitsPerSample} * frames * output.nChannels / 8;
 }
 
-// Writes one pass's output and prints its mark.
-void EmitPass(DecodedAudio& audio, const uint8_t* data, uint32_t produced) {
+// Writes one call's output, past the delay and up to the cap. False when
+// the write fails.
+bool WriteAudio(DecodedAudio& audio, const uint8_t* data, uint32_t produced) {
   const uint32_t skip = static_cast<uint32_t>(std::min<uint64_t>(audio.delayLeft, produced));
   audio.delayLeft -= skip;
   int64_t length = produced - skip;
@@ -71,8 +79,59 @@ void EmitPass(DecodedAudio& audio, const uint8_t* data, uint32_t produced) {
     if (audio.bitsPerSample == 8 && audio.decodedLength % 2 == 1) length -= 2;
     audio.capped = true;
   }
-  if (length > 0) ChunkWrite(audio.destination, data + skip, static_cast<int32_t>(length));
-  ConsolePrint("#");
+  return length <= 0 ||
+         ChunkWrite(audio.destination, data + skip, static_cast<int32_t>(length)) == length;
+}
+
+// The codec stream, its buffers, the source bytes it has not taken yet (at
+// the front of the source buffer) and where its audio goes.
+struct DecodeLoop {
+  CodecStream& stream;
+  ConversionBuffers& buffers;
+  DecodedAudio& audio;
+  uint32_t carried = 0;
+};
+
+// One conversion of the carried bytes: writes what comes out and keeps what
+// the codec did not take. False, with the reason, when the codec fails or
+// the write does.
+bool ConvertCarried(DecodeLoop& loop, uint32_t flags, std::string* reason) {
+  CodecStreamHeader& header = loop.buffers.header;
+  header.cbSrcLength = loop.carried;
+  if (!CodecStreamConvert(loop.stream, header, flags)) {
+    *reason = "the MP3 audio cannot be decoded: " + CodecStreamError(loop.stream);
+    return false;
+  }
+  if (!WriteAudio(loop.audio, loop.buffers.destination.data(), header.cbDstLengthUsed)) {
+    *reason = ChunkWriteFailure(loop.audio.destination, "the decoded audio");
+    return false;
+  }
+  uint8_t* source = loop.buffers.source.data();
+  loop.carried -= header.cbSrcLengthUsed;
+  if (loop.carried > 0) std::memmove(source, source + header.cbSrcLengthUsed, loop.carried);
+  return true;
+}
+
+// One pass over `read` more bytes: converts until the codec has put out
+// everything they give (its output no longer fills the destination), and
+// prints one mark if any audio came. Sets `stuck` when the codec neither
+// took nor gave anything.
+bool ConvertPass(DecodeLoop& loop, uint32_t alignedPass, uint32_t read, uint16_t outputAlign,
+                 bool* stuck, std::string* reason) {
+  const CodecStreamHeader& header = loop.buffers.header;
+  loop.carried += read;
+  bool audio = false;
+  bool full = true;
+  *stuck = read == 0;
+  while (full && !loop.audio.capped) {
+    const uint32_t flags = loop.carried % alignedPass == 0 ? uint32_t{kConvertBlockAlign} : 0u;
+    if (!ConvertCarried(loop, flags, reason)) return false;
+    audio = audio || header.cbDstLengthUsed > 0;
+    *stuck = *stuck && header.cbSrcLengthUsed == 0 && header.cbDstLengthUsed == 0;
+    full = header.cbDstLengthUsed + outputAlign > header.cbDstLength;
+  }
+  if (audio) ConsolePrint("#");
+  return true;
 }
 
 }  // namespace
@@ -87,58 +146,48 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
   if (!stream) return false;
 
   const WaveFormat output = ReadWaveFormat(destinationFormat.data());
-  const uint32_t sourceChunkSize = uint32_t{mpeg.nBlockSize} * kBlocksPerPass;
+  const uint32_t sourceChunkSize =
+      std::min(uint32_t{mpeg.nBlockSize} * kBlocksPerPass, kMaxSourceChunkSize);
   uint32_t destinationChunkSize = kFallbackDestinationSize;
   if (!CodecStreamSize(*stream, sourceChunkSize, &destinationChunkSize, kStreamSizeSource) ||
       destinationChunkSize == 0) {
     destinationChunkSize = kFallbackDestinationSize;
   }
+  destinationChunkSize = std::min(destinationChunkSize, kMaxDestinationChunkSize);
   ConversionBuffers buffers;
   if (!PrepareConversion(*stream, sourceChunkSize, destinationChunkSize, &buffers, reason)) {
     return false;
   }
-  CodecStreamHeader& header = buffers.header;
-  uint8_t* sourceBuffer = buffers.source.data();
-  const uint8_t* destinationBuffer = buffers.destination.data();
 
   DecodedAudio audio{destination, DelayBytes(input, output, mpeg.nCodecDelay), decodedLength,
                      output.wBitsPerSample};
+  DecodeLoop loop{*stream, buffers, audio};
   const uint32_t alignedPass = uint32_t{input.nBlockAlign} * mpeg.nBlockSize;
   uint32_t remaining = compressedSize;
-  uint32_t carried = 0;
   bool ok = true;
-  while (remaining > 0 && !audio.capped) {
-    const int32_t read =
-        ChunkRead(source, sourceBuffer + carried,
-                  static_cast<int32_t>(std::min(remaining, sourceChunkSize - carried)));
-    if (read <= 0) break;
-    remaining -= static_cast<uint32_t>(read);
-    const uint32_t presented = carried + static_cast<uint32_t>(read);
-    header.cbSrcLength = presented;
-    const uint32_t flags = presented % alignedPass == 0 ? uint32_t{kConvertBlockAlign} : 0u;
-    if (!CodecStreamConvert(*stream, header, flags)) {
-      ok = false;
-      break;
+  while (ok && remaining > 0 && !audio.capped) {
+    // With the buffer full of bytes the codec has not taken, the pass reads none.
+    const uint32_t room = std::min(remaining, sourceChunkSize - loop.carried);
+    int32_t read = 0;
+    if (room > 0) {
+      read = ChunkRead(source, buffers.source.data() + loop.carried, static_cast<int32_t>(room));
+      if (read <= 0) break;  // a source shorter than it claims ends where it ends
+      remaining -= static_cast<uint32_t>(read);
     }
-    if (header.cbDstLengthUsed > 0) EmitPass(audio, destinationBuffer, header.cbDstLengthUsed);
-    const uint32_t used = header.cbSrcLengthUsed;
-    carried = used < presented ? presented - used : 0;
-    if (carried > 0) std::memmove(sourceBuffer, sourceBuffer + used, carried);
+    bool stuck = false;
+    ok = ConvertPass(loop, alignedPass, static_cast<uint32_t>(read), output.nBlockAlign, &stuck,
+                     reason);
+    // A codec that takes no more gets what is left once the source has ended.
+    if (stuck) break;
   }
   // Once the source has ended, what the codec still holds (a resampler's
-  // tail, bytes it did not take) comes out too, up to the cap.
-  header.cbSrcLength = carried;
-  while (ok && !audio.capped) {
-    if (!CodecStreamConvert(*stream, header, kConvertEnd)) {
-      ok = false;
-      break;
-    }
-    if (header.cbDstLengthUsed == 0) break;
-    EmitPass(audio, destinationBuffer, header.cbDstLengthUsed);
-    header.cbSrcLength = 0;
+  // tail, bytes it did not take) comes out too, up to the cap. These calls
+  // are no pass of the loop: they print no mark.
+  for (bool more = ok; more && !audio.capped;) {
+    ok = ConvertCarried(loop, kConvertEnd, reason);
+    more = ok && (buffers.header.cbDstLengthUsed > 0 || buffers.header.cbSrcLengthUsed > 0);
   }
-  if (!ok) *reason = "the MP3 audio cannot be decoded: " + CodecStreamError(*stream);
   *decodedBytes = audio.written;
-  CodecStreamUnprepareHeader(*stream, header);
+  CodecStreamUnprepareHeader(*stream, buffers.header);
   return ok;
 }

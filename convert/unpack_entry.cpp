@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "convert/decode_stream.h"
@@ -19,17 +20,26 @@ namespace {
 
 constexpr int32_t kCopyBufferSize = 4096;
 
-// Copies `count` bytes (or up to the source's end) from `from` on.
-void CopyBytes(ChunkFile& source, int64_t from, int64_t count, ChunkFile& output) {
-  if (count <= 0 || ChunkSeek(source, from, SEEK_SET) < 0) return;
+// Copies `count` bytes (or up to the source's end) from `from` on. False
+// when a write fails.
+bool CopyBytes(ChunkFile& source, int64_t from, int64_t count, ChunkFile& output) {
+  if (count <= 0 || ChunkSeek(source, from, SEEK_SET) < 0) return true;
   std::vector<uint8_t> buffer(kCopyBufferSize);
   while (count > 0) {
     const int32_t read = ChunkRead(source, buffer.data(),
                                    static_cast<int32_t>(std::min<int64_t>(count, kCopyBufferSize)));
     if (read <= 0) break;
-    ChunkWrite(output, buffer.data(), read);
+    if (ChunkWrite(output, buffer.data(), read) != read) return false;
     count -= read;
   }
+  return true;
+}
+
+// For a step that stopped: false, with the failed write of `file` (called
+// `name`) as the reason where there was one.
+bool Stopped(const ChunkFile& file, const char* name, std::string* reason) {
+  if (ChunkFileFailed(file)) *reason = ChunkWriteFailure(file, name);
+  return false;
 }
 
 // Where scratch audio waits: the current directory, on the file system whose
@@ -55,14 +65,13 @@ bool DecodeAndEncode(const EntryFacts& facts, ChunkFile& source, ChunkFile& outp
   }
   if (!DecodeStream(*scratch, facts.intermediate, facts.sourceFormat, source,
                     facts.layout.compressedSize, facts.layout.decodedLength, decodedBytes,
-                    reason)) {
-    return false;
+                    reason) ||
+      !ChunkFlush(*scratch) || ChunkSeek(*scratch, 0, SEEK_SET) != 0) {
+    return Stopped(*scratch, "the temporary file", reason);
   }
-  if (!ChunkFlush(*scratch) || ChunkFileFailed(*scratch) || ChunkSeek(*scratch, 0, SEEK_SET) != 0) {
-    *reason = "writing the temporary file failed (disk full or I/O error)";
-    return false;
+  if (!EncodeStream(*scratch, output, facts.intermediate, facts.targetBlock, reason)) {
+    return Stopped(output, "the output file", reason);
   }
-  if (!EncodeStream(*scratch, output, facts.intermediate, facts.targetBlock, reason)) return false;
   if (!ChunkFileClose(std::move(scratch))) {
     *reason = "reading the temporary file failed";
     return false;
@@ -83,10 +92,8 @@ int OpenOutput(bool keepOutput, PendingOutputPtr* pending, std::string* reason) 
   return fd;
 }
 
-}  // namespace
-
-bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
-                 bool keepOutput, EntryResult* result, std::string* reason) {
+bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
+                  bool keepOutput, EntryResult* result, std::string* reason) {
   ChunkFilePtr source = OpenChunkFileInMemory(payload, payloadSize);
   PendingOutputPtr pending;
   const int fd = OpenOutput(keepOutput, &pending, reason);
@@ -106,11 +113,13 @@ bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t paylo
   ChunkCreate(*output, format, 0);
   ChunkWrite(*output, facts.targetBlock.data(), static_cast<int32_t>(format.cksize));
   ChunkAscend(*output, format);
-  ChunkFlush(*output);
 
   // The chunks between the "skee" value and the "data" chunk's header.
   const PayloadLayout& layout = facts.layout;
-  CopyBytes(*source, layout.copyStart, layout.dataStart - layout.copyStart - 8, *output);
+  if (!ChunkFlush(*output) ||
+      !CopyBytes(*source, layout.copyStart, layout.dataStart - layout.copyStart - 8, *output)) {
+    return Stopped(*output, "the output file", reason);
+  }
   ChunkSeek(*source, layout.dataStart, SEEK_SET);
 
   ChunkInfo data;
@@ -127,7 +136,9 @@ bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t paylo
     return false;
   }
   ChunkAscend(*output, data);
-  CopyBytes(*source, layout.tailStart, int64_t{payloadSize} - layout.tailStart, *output);
+  if (!CopyBytes(*source, layout.tailStart, int64_t{payloadSize} - layout.tailStart, *output)) {
+    return Stopped(*output, "the output file", reason);
+  }
   ChunkAscend(*output, form);
 
   if (!ChunkFileClose(std::move(output))) {
@@ -136,4 +147,18 @@ bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t paylo
   }
   result->output = std::move(pending);
   return true;
+}
+
+}  // namespace
+
+bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
+                 bool keepOutput, EntryResult* result, std::string* reason) {
+  // A failed allocation fails the entry alone; what it had begun is undone
+  // on the way out.
+  try {
+    return RebuildEntry(facts, payload, payloadSize, keepOutput, result, reason);
+  } catch (const std::bad_alloc&) {
+    *reason = "out of memory";
+    return false;
+  }
 }

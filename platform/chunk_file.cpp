@@ -72,7 +72,7 @@ int32_t ChunkRead(ChunkFile& file, void* buffer, int32_t count) {
 }
 
 int32_t ChunkWrite(ChunkFile& file, const void* buffer, int32_t count) {
-  if (file.inMemory || count < 0 || (count > 0 && !buffer)) {
+  if (file.inMemory || file.failed || count < 0 || (count > 0 && !buffer)) {
     file.failed = true;
     return -1;
   }
@@ -104,6 +104,11 @@ bool ChunkFlush(ChunkFile& file) {
 }
 
 bool ChunkFileFailed(const ChunkFile& file) { return file.failed; }
+
+std::string ChunkWriteFailure(const ChunkFile& file, const std::string& name) {
+  if (file.tooLarge) return "the output would be larger than a WAV file can hold (4 GiB)";
+  return "writing " + name + " failed (disk full or I/O error)";
+}
 
 bool ChunkFileClose(ChunkFilePtr file) {
   if (!file) return false;

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+
+// A RIFF file's sizes are 32-bit: a disk file never grows past this many bytes.
+inline constexpr int64_t kChunkFileMaxSize = 0xFFFFFFFF;
 
 // A chunk record. ckid (fccType for a form) and cksize are set by the caller
 // before a creation or a search; the rest is filled in by the file.
@@ -51,7 +55,9 @@ bool ChunkCreate(ChunkFile& file, ChunkInfo& chunk, uint32_t flags);
 
 // Count read; 0 at the end; -1 on failure.
 int32_t ChunkRead(ChunkFile& file, void* buffer, int32_t count);
-// Count written; -1 on failure (a memory file is never written).
+// Count written; -1 on failure: a memory file is never written, a file that
+// has failed takes nothing more, and a write that would take a disk file past
+// kChunkFileMaxSize fails whole.
 int32_t ChunkWrite(ChunkFile& file, const void* buffer, int32_t count);
 // origin SEEK_SET or SEEK_CUR; the new position, or -1 on failure.
 int64_t ChunkSeek(ChunkFile& file, int64_t offset, int origin);
@@ -59,5 +65,8 @@ int64_t ChunkSeek(ChunkFile& file, int64_t offset, int origin);
 bool ChunkFlush(ChunkFile& file);
 // True once any write, flush or seek of the file has failed.
 bool ChunkFileFailed(const ChunkFile& file);
+// Why writing `file`, called `name` ("the output file"), failed: a write
+// that would have taken it past kChunkFileMaxSize, or a failed write or flush.
+std::string ChunkWriteFailure(const ChunkFile& file, const std::string& name);
 // Flushes and closes; false if the file failed at any time.
 bool ChunkFileClose(ChunkFilePtr file);

@@ -1,5 +1,6 @@
 // Buffered reads and writes of a disk ChunkFile: one window of the file is
 // kept in memory; transfers of a whole window or more go straight to disk.
+// No write takes the file past the size a RIFF file can have.
 
 #include <unistd.h>
 
@@ -99,6 +100,10 @@ int64_t DiskRead(ChunkFile& file, uint8_t* buffer, size_t count) {
 }
 
 int64_t DiskWrite(ChunkFile& file, const uint8_t* buffer, size_t count) {
+  if (file.position > kChunkFileMaxSize - static_cast<int64_t>(count)) {
+    file.failed = file.tooLarge = true;
+    return -1;
+  }
   if (count >= kChunkFileWindow) {
     if (!DiskFlush(file)) return -1;
     if (!WriteAllAt(file.fd, buffer, count, file.position)) {

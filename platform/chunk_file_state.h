@@ -14,7 +14,8 @@ inline constexpr size_t kChunkFileWindow = 64 * 1024;
 struct ChunkFile {
   bool inMemory = false;
   int64_t position = 0;
-  bool failed = false;  // sticky: set by any failed write, flush or seek
+  bool failed = false;    // sticky: set by any failed write, flush or seek
+  bool tooLarge = false;  // a write would have passed kChunkFileMaxSize
 
   // Memory file: a fixed, read-only block.
   const uint8_t* memory = nullptr;
@@ -32,7 +33,8 @@ struct ChunkFile {
 };
 
 // Buffered disk I/O at file.position, which they advance. Counts read or
-// written, or -1; a failed write or flush marks the file failed.
+// written, or -1; a failed write or flush marks the file failed, and so does
+// a write past kChunkFileMaxSize, which is not made at all.
 int64_t DiskRead(ChunkFile& file, uint8_t* buffer, size_t count);
 int64_t DiskWrite(ChunkFile& file, const uint8_t* buffer, size_t count);
 // Writes the window's changed bytes out and empties the window.

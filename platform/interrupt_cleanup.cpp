@@ -2,6 +2,7 @@
 
 #include <limits.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -25,9 +26,20 @@ void (*volatile interruptHook)() = nullptr;
 // Set once a handler has begun: files registered from then on are removed by
 // whoever registers them, as the handler may already have passed their slot.
 int ending = 0;
+// Files being created and not yet registered; the handler waits for them,
+// so that none is created after it and left behind when the process ends.
+int creating = 0;
+
+void WaitForCreations() {
+  const timespec pause{0, 100000};  // 0.1 ms, up to 100 ms in all
+  for (int tries = 0; tries < 1000 && __atomic_load_n(&creating, __ATOMIC_SEQ_CST) > 0; ++tries) {
+    nanosleep(&pause, nullptr);
+  }
+}
 
 void RemoveAndReraise(int signal_number) {
   __atomic_store_n(&ending, 1, __ATOMIC_SEQ_CST);
+  WaitForCreations();
   if (void (*hook)() = interruptHook) hook();
   for (Slot& slot : slots) {
     if (__atomic_load_n(&slot.state, __ATOMIC_ACQUIRE) == 2) unlink(slot.path);
@@ -46,6 +58,9 @@ void InstallInterruptCleanup() {
   for (int signal_number : kSignals) sigaddset(&action.sa_mask, signal_number);
   for (int signal_number : kSignals) sigaction(signal_number, &action, nullptr);
 }
+
+void BeginTemporaryFile() { __atomic_add_fetch(&creating, 1, __ATOMIC_SEQ_CST); }
+void EndTemporaryFile() { __atomic_sub_fetch(&creating, 1, __ATOMIC_SEQ_CST); }
 
 bool RegisterTemporaryFile(const std::string& path) {
   if (path.size() >= PATH_MAX) return false;

@@ -9,6 +9,12 @@
 // Installs the signal handlers; call once at start-up.
 void InstallInterruptCleanup();
 
+// Bracket the creation and registration of a temporary file (and its
+// removal when registration fails), with signals blocked: a handler waits
+// for brackets in progress before it removes the files.
+void BeginTemporaryFile();
+void EndTemporaryFile();
+
 // Returns false when no slot is free, or when the process is ending on a
 // signal (the caller removes the file then). Safe to call from any thread.
 bool RegisterTemporaryFile(const std::string& path);

@@ -89,6 +89,7 @@ PendingOutputPtr CreatePendingOutput(const std::string& directory, int* fd, std:
   sigset_t previous;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &previous);
+  BeginTemporaryFile();
   *fd = mkostemp(name.data(), O_CLOEXEC);
   int error = errno;
   if (*fd >= 0 && !RegisterTemporaryFile(name)) {
@@ -97,6 +98,7 @@ PendingOutputPtr CreatePendingOutput(const std::string& directory, int* fd, std:
     *fd = -1;
     error = EMFILE;
   }
+  EndTemporaryFile();
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (*fd < 0) {
     *reason = "cannot create the output file in " + directory + ": " + std::strerror(error);

@@ -11,6 +11,7 @@
 #include "tests/support/audio_reference.h"
 #include "tests/support/encoded_clip.h"
 #include "tests/support/wave_bytes.h"
+#include "convert/mpeg_frame_header.h"
 
 namespace {
 
@@ -109,6 +110,69 @@ TEST_F(Mp3Driver, GarbageNeitherHangsNorStopsTheDecoding) {
     const std::vector<uint8_t> out = Decode(mixed, 2, 44100, 16, pass).out;
     ASSERT_GE(out.size(), tail);
     EXPECT_TRUE(std::equal(out.end() - tail, out.end(), reference.end() - tail)) << pass;
+  }
+}
+
+// Where each frame of a bare CBR stream starts.
+std::vector<size_t> FrameStarts(const std::vector<uint8_t>& stream) {
+  std::vector<size_t> starts;
+  for (size_t at = 0; at + 4 <= stream.size(); at += ParseMpegFrameHeader(&stream[at])->length) {
+    starts.push_back(at);
+  }
+  return starts;
+}
+
+TEST_F(Mp3Driver, StreamsThatDoNotStartOnAFrameDecodeFromTheirFirstWholeFrame) {
+  const EncodedClip clip = Clip(2, 44100, 128);
+  const std::vector<uint8_t>& mp3 = clip.mp3.bytes;
+  const std::vector<size_t> starts = FrameStarts(mp3);
+  uint32_t state = 99;
+  std::vector<std::string> failed;
+  // Cut into the first frames, or behind junk: decoded as a resyncing decoder
+  // does, from the first frame whose next header agrees with it, no more.
+  for (size_t cut = 1; cut < 2000; cut += 37) {
+    std::vector<uint8_t> junk(cut / 3 + 64);
+    for (uint8_t& byte : junk) byte = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
+    const size_t first = *std::lower_bound(starts.begin(), starts.end(), cut);
+    EncodedClip whole = clip;
+    whole.mp3.bytes.assign(mp3.begin() + first, mp3.end());
+    junk.insert(junk.end(), mp3.begin(), mp3.end());
+    const struct {
+      std::string name;
+      std::vector<uint8_t> stream;
+      const EncodedClip& from;
+    } runs[] = {{"cut " + std::to_string(cut), {mp3.begin() + cut, mp3.end()}, whole},
+                {"junk " + std::to_string(junk.size() - mp3.size()), junk, clip}};
+    for (const auto& [name, stream, from] : runs) {
+      const StreamRun run =
+          RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), stream, 4096, kLarge);
+      if (!run.error.empty() || run.out != PcmBytes(Reference(from), 2, 2, 16)) {
+        failed.push_back(name + " " + run.error);
+      }
+    }
+  }
+  EXPECT_EQ(failed, std::vector<std::string>{});
+}
+
+TEST_F(Mp3Driver, RefusesRateChangesAndFreeFormatAfterAFixedBitrate) {
+  const EncodedClip clip = Clip(2, 44100, 128), later = Clip(2, 48000, 128);
+  std::vector<uint8_t> changed = clip.mp3.bytes, free = clip.mp3.bytes;
+  changed.insert(changed.end(), later.mp3.bytes.begin(), later.mp3.bytes.end());
+  // Bitrate index 0 makes the same frames free format.
+  for (size_t at : FrameStarts(free)) free[at + 2] &= 0x0F;
+  std::vector<uint8_t> freeAfterOne = free;
+  freeAfterOne[2] = clip.mp3.bytes[2];
+  const std::pair<std::vector<uint8_t>, std::string> cases[] = {
+      {changed, "the stream's frames are at 48000 Hz but its format says 44100 Hz"},
+      {freeAfterOne, "the stream's frames change from a fixed bitrate to free format"},
+      {free, ""}};
+  for (const auto& [stream, reason] : cases) {
+    const StreamRun run =
+        RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), stream, 4096, kLarge);
+    EXPECT_EQ(run.error, reason);
+    if (reason.empty()) {
+      EXPECT_EQ(run.out, PcmBytes(Reference(clip), 2, 2, 16));
+    }
   }
 }
 

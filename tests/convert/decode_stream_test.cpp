@@ -1,10 +1,13 @@
 // The decode loop's arithmetic against a scripted codec: the delay cut, the
-// length cap, the 8-bit rule, carried source bytes and passes without output.
+// length cap, the 8-bit rule, carried source bytes, passes without output and
+// writes that fail; and the encode loop's writes that fail.
 
 #include "convert/decode_stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "archive/pak_writer.h"
+#include "convert/encode_stream.h"
 #include "platform/codec_service.h"
 
 namespace {
@@ -177,7 +181,7 @@ TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
   EXPECT_EQ(script.presented[1],
             std::vector<uint8_t>(compressed.begin() + 270, compressed.begin() + 320));
   EXPECT_EQ(r.output.size(), 40u);
-  EXPECT_EQ(r.marks, "##");
+  EXPECT_EQ(r.marks, "#");  // the calls after the source's end print none
 
   // A pass without output still keeps what the codec did not take.
   r = Decode({{100, 0}, {-1, 10}}, Counting(400), 1, 16, 0, 100000);
@@ -217,6 +221,43 @@ TEST_F(DecodeStreamTest, RefusesSourcesItCannotDecode) {
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.reason.find("nBlockSize"), std::string::npos) << r.reason;
   EXPECT_TRUE(script.presented.empty());
+}
+
+TEST_F(DecodeStreamTest, StopsAtTheFirstWriteThatFails) {
+  // 100 passes of 4096 bytes each. /dev/full fails once the 64 KiB buffer is
+  // written out; a file 10000 bytes short of 4 GiB (sparse) at the third pass.
+  const int64_t nearLimit = (int64_t{1} << 32) - 10000;
+  const struct {
+    const char* path;  // null: an anonymous file
+    int64_t start;
+    const char* reason;
+  } cases[] = {{"/dev/full", 0, "failed (disk full or I/O error)"},
+               {nullptr, nearLimit, "the output would be larger than a WAV file can hold (4 GiB)"}};
+  const std::vector<uint8_t> compressed = Counting(320 * 100);
+  for (const auto& [path, start, reason] : cases) {
+    for (const bool encode : {false, true}) {
+      SCOPED_TRACE(std::string(encode ? "encode " : "decode ") + (path ? path : "near 4 GiB"));
+      script = Script{};
+      script.steps.assign(100, Step{-1, 4096});
+      ChunkFilePtr destination =
+          OpenChunkFileOnDisk(path ? open(path, O_RDWR) : memfd_create("decode_stream_test", 0));
+      ASSERT_EQ(ChunkSeek(*destination, start, SEEK_SET), start);
+      ChunkFilePtr source = OpenChunkFileInMemory(compressed.data(), compressed.size());
+      const FormatBlock pcm = MakePcmFormat(1, 44100, 16);
+      std::string why;
+      uint64_t decoded = 0;
+      testing::internal::CaptureStdout();
+      const bool ok =
+          encode ? EncodeStream(*source, *destination, pcm, pcm, &why)
+                 : DecodeStream(*destination, pcm, MakeMpegLayer3Format(1, 44100, 128000, 10, 0),
+                                *source, static_cast<uint32_t>(compressed.size()), UINT32_MAX,
+                                &decoded, &why);
+      testing::internal::GetCapturedStdout();
+      EXPECT_FALSE(ok);
+      EXPECT_NE(why.find(reason), std::string::npos) << why;
+      EXPECT_LE(script.presented.size(), path ? 17u : 3u);
+    }
+  }
 }
 
 }  // namespace

@@ -134,11 +134,28 @@ TEST(ChunkFileTest, DiskFailuresStick) {
   EXPECT_FALSE(ChunkFlush(*full));
   EXPECT_TRUE(ChunkFlush(*full));  // nothing left to write, yet the failure stays
   EXPECT_TRUE(ChunkFileFailed(*full));
+  EXPECT_EQ(ChunkWrite(*full, "abcd", 4), -1);  // and nothing more is taken
   EXPECT_FALSE(ChunkFileClose(std::move(full)));
   // Closing writes out what is buffered; a write larger than the buffer fails at once.
   for (const int32_t size : {4, 100000}) {
     ChunkFilePtr file = OpenChunkFileOnDisk(open("/dev/full", O_RDWR));
     EXPECT_EQ(ChunkWrite(*file, std::string(size, '\0').data(), size), size == 4 ? 4 : -1);
+    EXPECT_FALSE(ChunkFileClose(std::move(file))) << size;
+  }
+}
+
+TEST(ChunkFileTest, DiskFilesStopShortOf4GiB) {
+  // A RIFF file holds at most 4 GiB - 1 bytes; a write past that fails at
+  // once, buffered or not. The anonymous file stays sparse.
+  const int64_t limit = (int64_t{1} << 32) - 1;
+  for (const int32_t size : {4, 100000}) {
+    ChunkFilePtr file = OpenChunkFileOnDisk(Scratch(""));
+    ASSERT_EQ(ChunkSeek(*file, limit - size, SEEK_SET), limit - size);
+    EXPECT_EQ(ChunkWrite(*file, std::string(size, 'x').data(), size), size);
+    EXPECT_FALSE(ChunkFileFailed(*file));
+    EXPECT_EQ(ChunkWrite(*file, "y", 1), -1);
+    EXPECT_EQ(ChunkWriteFailure(*file, "the file"),
+              "the output would be larger than a WAV file can hold (4 GiB)");
     EXPECT_FALSE(ChunkFileClose(std::move(file))) << size;
   }
 }
