@@ -12,6 +12,8 @@ packages=(
   googletest                         # the test framework
   sox ffmpeg                         # independent decoders that the tests check our outputs with
   clang libclang-rt-14-dev           # fuzzing, and the sanitizer build of the tests
+  dpkg-dev file                      # cpack -G DEB: the package's dependencies (dpkg-shlibdeps)
+  groff-base                         # the manual page check
 )
 
 missing=()

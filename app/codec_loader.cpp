@@ -18,10 +18,16 @@ std::string ExecutableDirectory() {
   return executable.substr(0, executable.rfind('/'));
 }
 
+// Beside the executable (the build tree), then where an install puts the
+// module relative to its bindir, so an install works under any prefix.
 void* OpenModule() {
-  const std::string beside = ExecutableDirectory() + "/" + UNPAK_CODEC_MODULE_NAME;
-  if (void* module = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return module;
-  return dlopen(UNPAK_CODEC_INSTALL_PATH, RTLD_NOW | RTLD_LOCAL);
+  const std::string directory = ExecutableDirectory();
+  for (const std::string& candidate :
+       {directory + "/" UNPAK_CODEC_MODULE_NAME,
+        directory + "/" UNPAK_CODEC_DIR_FROM_BINDIR "/" UNPAK_CODEC_MODULE_NAME}) {
+    if (void* module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return module;
+  }
+  return nullptr;
 }
 
 }  // namespace
