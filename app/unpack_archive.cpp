@@ -73,19 +73,24 @@ struct Selection {
   std::vector<bool> matched;
 };
 
-bool IsSelected(Selection& selection, uint32_t index, EntryView* view) {
+// `entry` receives the record; `view` points into it.
+bool IsSelected(Selection& selection, uint32_t index, PakEntry* entry, EntryView* view) {
   const Archive& archive = selection.archive;
-  const PakEntry entry = ReadPakEntry(archive.data, archive.header, index);
+  *entry = ReadPakEntry(archive.data, archive.header, index);
   std::string reason;
   const bool resolved =
-      ResolvePakEntry(archive.data, archive.size, archive.header, entry, view, &reason);
+      ResolvePakEntry(archive.data, archive.size, archive.header, *entry, view, &reason);
   if (selection.patterns.empty()) return true;
   return resolved && MatchesPatterns(view->path, selection.patterns, &selection.matched);
 }
 
 uint32_t NextSelected(Selection& selection, uint32_t from) {
+  PakEntry entry;
   EntryView view;
-  while (from < selection.archive.header.entryCount && !IsSelected(selection, from, &view)) ++from;
+  while (from < selection.archive.header.entryCount &&
+         !IsSelected(selection, from, &entry, &view)) {
+    ++from;
+  }
   return from;
 }
 
@@ -97,10 +102,11 @@ uint64_t NeededSpace(Selection& selection) {
   ConsoleCapture quiet;  // the format reader's console messages
   SetConsoleCapture(&quiet);
   for (uint32_t index = 0; index < archive.header.entryCount; ++index) {
+    PakEntry entry;
     EntryView view;
     EntryFacts facts;
     std::string reason;
-    if (IsSelected(selection, index, &view) && view.payload != nullptr &&
+    if (IsSelected(selection, index, &entry, &view) && view.payload != nullptr &&
         InspectEntry(view.targetFormat, view.payload, view.payloadSize, &facts, &reason)) {
       needed += facts.outputSize;
     }
