@@ -201,8 +201,10 @@ bool RebuildEntry(const std::string& path, const uint8_t* targetFormat, const ui
   if (!CopyBytes(*source, tailStart, int64_t{dataSize} - tailStart, *output)) {
     return Stopped(*output, "the output file", reason);
   }
-  ChunkAscend(*output, form);
-
+  if (!ChunkAscend(*output, form) || !ChunkFlush(*output)) {
+    *reason = ChunkWriteFailure(*output, "the output file");
+    return false;
+  }
   if (!ChunkFileClose(std::move(output))) {
     *reason = "writing the output file failed (disk full or I/O error)";
     return false;
