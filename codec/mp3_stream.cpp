@@ -109,6 +109,14 @@ int32_t Decode(Mp3DecodeStream& stream, uint8_t* out, size_t size, bool end, siz
       }
     }
     if (*got == size) break;
+    // Each frame is decoded as soon as it is fed: bytes piling up in the
+    // decoder are frames it does not take.
+    long held = 0;
+    double unused = 0;
+    if (mpg123_getstate(stream.decoder.get(), MPG123_BUFFERFILL, &held, &unused) != MPG123_OK ||
+        held > long{kMpegLongestFrame}) {
+      return Refuse(stream, "libmpg123 does not decode the stream's frames");
+    }
     if (FeedNextFrame(stream, end, &fed) != kCodecOk) return kCodecError;
   }
   return kCodecOk;
