@@ -1,7 +1,5 @@
 #include "codec/mp3_framer.h"
 
-#include <algorithm>
-
 namespace {
 
 enum class Search { kFound, kNone, kMore };
@@ -10,14 +8,14 @@ enum class Search { kFound, kNone, kMore };
 // `size` bytes are held: the next header of its stream.
 Search FindFreeFormatLength(const uint8_t* p, size_t size, const MpegHeader& header, bool end,
                             size_t* length) {
-  const size_t longest = kMpegLongestFrame;
-  for (size_t next = header.shortest; next <= longest && next + kMpegHeaderSize <= size; ++next) {
+  for (size_t next = header.shortest; next <= kMpegLongestFrame && next + kMpegHeaderSize <= size;
+       ++next) {
     if (ReadMpegHeader(p + next) && SameMpegStream(p, p + next)) {
       *length = next;
       return Search::kFound;
     }
   }
-  return end || size >= longest + kMpegHeaderSize ? Search::kNone : Search::kMore;
+  return end || size >= kMpegLongestFrame + kMpegHeaderSize ? Search::kNone : Search::kMore;
 }
 
 // Whether the header at `p` starts a frame of `length` bytes: a header of
