@@ -1,30 +1,21 @@
 #include "codec/mp3_framer.h"
 
-#include <algorithm>
-
 namespace {
-
-// A free-format frame's length is where the next header of its stream
-// stands: at least a header and the shortest side information on, at most
-// as far as libmpg123 takes frames.
-constexpr size_t kShortestFreeFrame = kMpegHeaderSize + 9;
-constexpr size_t kLongestFreeFrame = 3456;
 
 enum class Search { kFound, kNone, kMore };
 
 // Looks for the header that ends the free-format frame at `p`, of which
-// `size` bytes are held.
+// `size` bytes are held: the next header of its stream.
 Search FindFreeFormatLength(const uint8_t* p, size_t size, const MpegHeader& header, bool end,
                             size_t* length) {
-  const size_t longest = kLongestFreeFrame + header.padding;
-  for (size_t next = kShortestFreeFrame; next <= longest && next + kMpegHeaderSize <= size;
+  for (size_t next = header.shortest; next <= kMpegLongestFrame && next + kMpegHeaderSize <= size;
        ++next) {
     if (ReadMpegHeader(p + next) && SameMpegStream(p, p + next)) {
       *length = next;
       return Search::kFound;
     }
   }
-  return end || size >= longest + kMpegHeaderSize ? Search::kNone : Search::kMore;
+  return end || size >= kMpegLongestFrame + kMpegHeaderSize ? Search::kNone : Search::kMore;
 }
 
 // Whether the header at `p` starts a frame of `length` bytes: a header of
@@ -39,6 +30,9 @@ Search ConfirmFrame(const Mp3Framer& framer, const uint8_t* p, size_t size,
     return FindFreeFormatLength(p, size, header, end, length);
   }
   *length = header.freeFormat ? framer.freeLength + header.padding : header.length;
+  // libmpg123 takes no frame shorter than its side information, or longer
+  // than it can hold.
+  if (*length < header.shortest || *length > kMpegLongestFrame) return Search::kNone;
   if (framer.atFrame && ofStream) return Search::kFound;
   if (size < *length + kMpegHeaderSize) return end ? Search::kNone : Search::kMore;
   const uint8_t* next = p + *length;

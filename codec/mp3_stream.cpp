@@ -1,7 +1,6 @@
 #include "codec/mp3_stream.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "codec/mp3_formats.h"
@@ -107,8 +106,17 @@ int32_t Decode(Mp3DecodeStream& stream, uint8_t* out, size_t size, bool end, siz
       if (status != MPG123_OK && status != MPG123_NEW_FORMAT) {
         return Fail(stream, mpg123_strerror(stream.decoder.get()));
       }
+      if (status == MPG123_OK && done == 0) break;
     }
     if (*got == size) break;
+    // Each frame is decoded as soon as it is fed: bytes piling up in the
+    // decoder are frames it does not take.
+    long held = 0;
+    double unused = 0;
+    if (mpg123_getstate(stream.decoder.get(), MPG123_BUFFERFILL, &held, &unused) != MPG123_OK ||
+        held > long{kMpegLongestFrame}) {
+      return Refuse(stream, "libmpg123 does not decode the stream's frames");
+    }
     if (FeedNextFrame(stream, end, &fed) != kCodecOk) return kCodecError;
   }
   return kCodecOk;

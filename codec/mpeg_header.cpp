@@ -23,10 +23,15 @@ std::optional<MpegHeader> ReadMpegHeader(const uint8_t* p) {
   header.rate = kMpeg1Rates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
   header.freeFormat = bitrateIndex == 0;
   header.padding = (p[2] >> 1) & 1;
-  // 1152 (MPEG-1) or 576 samples a frame, 8 bits a byte.
-  const uint32_t kbps = (mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)[bitrateIndex];
-  if (!header.freeFormat)
+  const bool mono = (p[3] >> 6) == 3;
+  const bool checksum = (p[1] & 1) == 0;
+  header.shortest =
+      kMpegHeaderSize + (checksum ? 2 : 0) + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+  if (!header.freeFormat) {
+    // 1152 (MPEG-1) or 576 samples a frame, 8 bits a byte.
+    const uint32_t kbps = (mpeg1 ? kMpeg1Kbps : kMpeg2Kbps)[bitrateIndex];
     header.length = (mpeg1 ? 144000 : 72000) * kbps / header.rate + header.padding;
+  }
   return header;
 }
 

@@ -139,8 +139,10 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
   if (!CopyBytes(*source, layout.tailStart, int64_t{payloadSize} - layout.tailStart, *output)) {
     return Stopped(*output, "the output file", reason);
   }
-  ChunkAscend(*output, form);
-
+  if (!ChunkAscend(*output, form) || !ChunkFlush(*output)) {
+    *reason = ChunkWriteFailure(*output, "the output file");
+    return false;
+  }
   if (!ChunkFileClose(std::move(output))) {
     *reason = "writing the output file failed (disk full or I/O error)";
     return false;

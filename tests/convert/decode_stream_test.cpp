@@ -224,8 +224,9 @@ TEST_F(DecodeStreamTest, RefusesSourcesItCannotDecode) {
 }
 
 TEST_F(DecodeStreamTest, StopsAtTheFirstWriteThatFails) {
-  // 100 passes of 4096 bytes each. /dev/full fails once the 64 KiB buffer is
-  // written out; a file 10000 bytes short of 4 GiB (sparse) at the third pass.
+  // 100 conversions that give 4096 bytes each. /dev/full fails once the
+  // 64 KiB buffer is written out; a file 10000 bytes short of 4 GiB (sparse)
+  // at the third.
   const int64_t nearLimit = (int64_t{1} << 32) - 10000;
   const struct {
     const char* path;  // null: an anonymous file
