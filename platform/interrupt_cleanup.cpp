@@ -31,8 +31,8 @@ int ending = 0;
 int creating = 0;
 
 void WaitForCreations() {
-  const timespec pause{0, 100000};  // 0.1 ms, up to 100 ms in all
-  for (int tries = 0; tries < 1000 && __atomic_load_n(&creating, __ATOMIC_SEQ_CST) > 0; ++tries) {
+  const timespec pause{0, 100000};  // 0.1 ms, up to 2 s in all
+  for (int tries = 0; tries < 20000 && __atomic_load_n(&creating, __ATOMIC_SEQ_CST) > 0; ++tries) {
     nanosleep(&pause, nullptr);
   }
 }
@@ -59,7 +59,10 @@ void InstallInterruptCleanup() {
   for (int signal_number : kSignals) sigaction(signal_number, &action, nullptr);
 }
 
-void BeginTemporaryFile() { __atomic_add_fetch(&creating, 1, __ATOMIC_SEQ_CST); }
+bool BeginTemporaryFile() {
+  __atomic_add_fetch(&creating, 1, __ATOMIC_SEQ_CST);
+  return __atomic_load_n(&ending, __ATOMIC_SEQ_CST) == 0;
+}
 void EndTemporaryFile() { __atomic_sub_fetch(&creating, 1, __ATOMIC_SEQ_CST); }
 
 bool RegisterTemporaryFile(const std::string& path) {

@@ -11,8 +11,10 @@ void InstallInterruptCleanup();
 
 // Bracket the creation and registration of a temporary file (and its
 // removal when registration fails), with signals blocked: a handler waits
-// for brackets in progress before it removes the files.
-void BeginTemporaryFile();
+// for brackets in progress before it removes the files. Begin returns false
+// once the process is ending on a signal: no file may be created then, as
+// the process may end at any moment. End must follow either way.
+bool BeginTemporaryFile();
 void EndTemporaryFile();
 
 // Returns false when no slot is free, or when the process is ending on a

@@ -89,9 +89,12 @@ PendingOutputPtr CreatePendingOutput(const std::string& directory, int* fd, std:
   sigset_t previous;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &previous);
-  BeginTemporaryFile();
-  *fd = mkostemp(name.data(), O_CLOEXEC);
-  int error = errno;
+  *fd = -1;
+  int error = EINTR;
+  if (BeginTemporaryFile()) {
+    *fd = mkostemp(name.data(), O_CLOEXEC);
+    error = errno;
+  }
   if (*fd >= 0 && !RegisterTemporaryFile(name)) {
     unlink(name.c_str());
     close(*fd);
