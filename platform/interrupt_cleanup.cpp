@@ -1,10 +1,13 @@
 #include "platform/interrupt_cleanup.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -48,23 +51,8 @@ void RemoveAndReraise(int signal_number) {
   raise(signal_number);
 }
 
-}  // namespace
-
-void InstallInterruptCleanup() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = RemoveAndReraise;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number : kSignals) sigaddset(&action.sa_mask, signal_number);
-  for (int signal_number : kSignals) sigaction(signal_number, &action, nullptr);
-}
-
-bool BeginTemporaryFile() {
-  __atomic_add_fetch(&creating, 1, __ATOMIC_SEQ_CST);
-  return __atomic_load_n(&ending, __ATOMIC_SEQ_CST) == 0;
-}
-void EndTemporaryFile() { __atomic_sub_fetch(&creating, 1, __ATOMIC_SEQ_CST); }
-
+// False when no slot is free, or when the process is ending on a signal
+// (the caller removes the file then).
 bool RegisterTemporaryFile(const std::string& path) {
   if (path.size() >= PATH_MAX) return false;
   for (Slot& slot : slots) {
@@ -80,6 +68,17 @@ bool RegisterTemporaryFile(const std::string& path) {
   return false;
 }
 
+}  // namespace
+
+void InstallInterruptCleanup() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = RemoveAndReraise;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : kSignals) sigaddset(&action.sa_mask, signal_number);
+  for (int signal_number : kSignals) sigaction(signal_number, &action, nullptr);
+}
+
 void UnregisterTemporaryFile(const std::string& path) {
   for (Slot& slot : slots) {
     if (__atomic_load_n(&slot.state, __ATOMIC_ACQUIRE) == 2 && path == slot.path) {
@@ -87,6 +86,34 @@ void UnregisterTemporaryFile(const std::string& path) {
       return;
     }
   }
+}
+
+int CreateTemporaryFile(std::string& name, bool keepName, int* error) {
+  // Signals wait until the file is registered or gone; a handler waits for
+  // creations in progress, and none begins once the run is ending, as the
+  // process may end at any moment then.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
+  __atomic_add_fetch(&creating, 1, __ATOMIC_SEQ_CST);
+  int fd = -1;
+  *error = EINTR;
+  if (__atomic_load_n(&ending, __ATOMIC_SEQ_CST) == 0) {
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    *error = errno;
+  }
+  if (fd >= 0 && (!keepName || !RegisterTemporaryFile(name))) {
+    unlink(name.c_str());
+    if (keepName) {
+      close(fd);
+      fd = -1;
+      *error = EMFILE;
+    }
+  }
+  __atomic_sub_fetch(&creating, 1, __ATOMIC_SEQ_CST);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return fd;
 }
 
 void SetInterruptHook(void (*hook)()) {

@@ -9,17 +9,14 @@
 // Installs the signal handlers; call once at start-up.
 void InstallInterruptCleanup();
 
-// Bracket the creation and registration of a temporary file (and its
-// removal when registration fails), with signals blocked: a handler waits
-// for brackets in progress before it removes the files. Begin returns false
-// once the process is ending on a signal: no file may be created then, as
-// the process may end at any moment. End must follow either way.
-bool BeginTemporaryFile();
-void EndTemporaryFile();
+// Creates a file from the mkostemp template `name` (which receives the
+// name), with signals held off until it is registered (`keepName`) or
+// unlinked again (an unnamed scratch file). The descriptor, or -1 with the
+// error in `error`. No file is created once a signal is ending the run.
+int CreateTemporaryFile(std::string& name, bool keepName, int* error);
 
-// Returns false when no slot is free, or when the process is ending on a
-// signal (the caller removes the file then). Safe to call from any thread.
-bool RegisterTemporaryFile(const std::string& path);
+// The file is no longer removed on a signal (it was renamed or deleted).
+// Safe to call from any thread, as is CreateTemporaryFile.
 void UnregisterTemporaryFile(const std::string& path);
 
 // A function the handlers call first, before the files are removed, e.g. to

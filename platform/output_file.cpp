@@ -1,8 +1,6 @@
 #include "platform/output_file.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,26 +81,8 @@ void PendingOutputDiscarder::operator()(PendingOutput* output) const {
 
 PendingOutputPtr CreatePendingOutput(const std::string& directory, int* fd, std::string* reason) {
   std::string name = directory + "/.unpak-XXXXXX";
-  // An interrupt between creating the file and registering it would leave
-  // the file behind: signals wait until both are done.
-  sigset_t all;
-  sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &previous);
-  *fd = -1;
-  int error = EINTR;
-  if (BeginTemporaryFile()) {
-    *fd = mkostemp(name.data(), O_CLOEXEC);
-    error = errno;
-  }
-  if (*fd >= 0 && !RegisterTemporaryFile(name)) {
-    unlink(name.c_str());
-    close(*fd);
-    *fd = -1;
-    error = EMFILE;
-  }
-  EndTemporaryFile();
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  int error = 0;
+  *fd = CreateTemporaryFile(name, true, &error);
   if (*fd < 0) {
     *reason = "cannot create the output file in " + directory + ": " + std::strerror(error);
     return nullptr;
