@@ -276,9 +276,9 @@ void RunInParallel(const Archive& archive, const UnpackOptions& options, Selecti
                    RunCounts* counts) {
   Pipeline pipeline;
   pipeline.next = NextSelected(selection, 0);
-  pipeline.window = size_t{options.workers} * kTasksAheadPerWorker + 1;
+  pipeline.window = size_t{std::min(options.workers, kMaxWorkers)} * kTasksAheadPerWorker + 1;
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < options.workers; ++i) {
+  for (unsigned i = 0; i < std::min(options.workers, kMaxWorkers); ++i) {
     workers.emplace_back(RunWorker, std::cref(archive), std::cref(options), std::ref(selection),
                          std::ref(pipeline));
   }
@@ -311,7 +311,7 @@ void RunInParallel(const Archive& archive, const UnpackOptions& options, Selecti
 unsigned AvailableCores() {
   cpu_set_t cores;
   if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
-  return static_cast<unsigned>(std::max(1, CPU_COUNT(&cores)));
+  return std::clamp(static_cast<unsigned>(CPU_COUNT(&cores)), 1u, kMaxWorkers);
 }
 
 UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options) {

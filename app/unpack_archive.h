@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+// The most workers a run starts: each has a few pending files, and the
+// signal handlers keep room for a fixed number.
+constexpr unsigned kMaxWorkers = 64;
+
 struct UnpackOptions {
   bool keepOutputs = true;  // false: decode and encode everything, write nothing
   // Report what the decoder passes over quietly (skipped bytes, a cut last
@@ -21,7 +25,9 @@ struct UnpackOptions {
   // Check the free space against what the selected entries need, not the
   // archive header's total.
   bool computeNeededSpace = false;
-  unsigned workers = 1;  // entries converted at once; 1 converts in order on this thread
+  // Entries converted at once (at most kMaxWorkers); 1 converts in order on
+  // this thread.
+  unsigned workers = 1;
 };
 
 enum class UnpackStatus {
@@ -33,5 +39,6 @@ enum class UnpackStatus {
 
 UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options);
 
-// The workers a run may use: the cores this process may run on.
+// The workers a run may use: the cores this process may run on, up to
+// kMaxWorkers.
 unsigned AvailableCores();

@@ -20,7 +20,7 @@ struct ExtractArguments {
 CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs) {
   return command
       ->add_option("-j,--jobs", *jobs, "Entries converted at once (default: the usable cores)")
-      ->check(CLI::Range(1u, 64u));
+      ->check(CLI::Range(1u, kMaxWorkers));
 }
 
 // The archive's path as seen from `directory`, which becomes the current one.

@@ -12,7 +12,8 @@
 
 namespace {
 
-// Enough for every pending file of the most workers a run starts.
+// Enough for every pending file of the most workers a run starts (two
+// entries ahead per worker, and a copy being put in place).
 constexpr int kSlots = 160;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
 
