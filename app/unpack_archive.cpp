@@ -169,7 +169,10 @@ void ConvertEntry(const Archive& archive, const UnpackOptions& options, EntryTas
 // place, its line ended, its problems reported. False when the run must stop.
 bool FinishEntry(const Archive& archive, const UnpackOptions& options, EntryTask& task) {
   if (task.ok && task.output) {
+    // The folders are looked at again: a link may have appeared on the way
+    // while the entry was converted.
     task.ok = EnsureParentDirectories(task.path, &task.reason) &&
+              CheckOutputPath(task.path, &task.reason) &&
               PlacePendingOutput(std::move(task.output), NativePath(task.path), &task.reason);
   }
   if (task.lineStarted) {

@@ -144,3 +144,29 @@ TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
 }
 
 }  // namespace
+
+TEST(Surroundings, AFolderSwappedForALinkMidRunIsNotWrittenThrough) {
+  TempDir dir;
+  TempDir outside;
+  std::vector<PakEntrySource> sources;
+  for (int i = 0; i < 12; ++i) {
+    const std::string path = i == 0 ? "0.wav" : "d\\" + std::to_string(i) + ".wav";
+    sources.push_back(PakSource(PlainMusicEntry(path, StereoClip(), 2, 16)));
+  }
+  ASSERT_TRUE(WriteBytes(dir.path / "test.pak", BuildPak(sources, 0)));
+  std::filesystem::create_directory(dir.path / "d");
+  // Once the first output stands, "d" becomes a link to a folder outside.
+  const auto swap = [&](pid_t pid) {
+    for (int tries = 0; tries < 20000 && !std::filesystem::exists(dir.path / "0.wav"); ++tries) {
+      usleep(50);
+    }
+    kill(pid, SIGSTOP);
+    std::filesystem::rename(dir.path / "d", dir.path / "old-d");
+    std::filesystem::create_directory_symlink(outside.path, dir.path / "d");
+    kill(pid, SIGCONT);
+  };
+  const ProgramResult result = RunProgram(UNPAK_BINARY, {"unpak", "test.pak"}, dir.path, swap);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_NE(result.err.find("is a symbolic link"), std::string::npos) << result.err;
+  EXPECT_TRUE(ListTree(outside.path).empty());
+}
