@@ -23,7 +23,7 @@ EncodedClip Clip(int channels, int rate, int kbps) {
 
 // libmpg123's decoding of the whole clip, nothing trimmed.
 std::vector<int16_t> Reference(const EncodedClip& clip) {
-  return DecodeInPasses(clip.mp3.bytes, clip.mp3.bytes.size()).front();
+  return DecodeInPasses(clip.mp3, clip.mp3.size()).front();
 }
 
 // Sources in blocks of 4 bytes, for calls with kConvertBlockAlign to take.
@@ -31,8 +31,7 @@ StreamRun Decode(const EncodedClip& clip, int channels, int rate, int bits, uint
                  uint32_t destination = kLarge, uint32_t flags = 0) {
   FormatBlock source = ClipSourceFormat(clip);
   StoreLe16(source.data() + 12, 4);
-  return RunStream(source, MakePcmFormat(channels, rate, bits), clip.mp3.bytes, pass, destination,
-                   flags);
+  return RunStream(source, MakePcmFormat(channels, rate, bits), clip.mp3, pass, destination, flags);
 }
 
 TEST_F(Mp3Driver, OutputIsLibmpg123sConvertedHoweverTheStreamIsCut) {
@@ -84,9 +83,9 @@ TEST_F(Mp3Driver, LameDelayLinesTheOutputUpWithTheInput) {
 
 TEST_F(Mp3Driver, ReleasesAFrameAsSoonAsItIsComplete) {
   const EncodedClip clip = Clip(2, 44100, 128);
-  const long first = 417 + ((clip.mp3.bytes[2] >> 1) & 1);  // 128 kbps at 44.1 kHz, padded
+  const long first = 417 + ((clip.mp3[2] >> 1) & 1);  // 128 kbps at 44.1 kHz, padded
   // The first frame one byte short, then its last byte; no next header follows.
-  const std::vector<uint8_t> frame(clip.mp3.bytes.begin(), clip.mp3.bytes.begin() + first);
+  const std::vector<uint8_t> frame(clip.mp3.begin(), clip.mp3.begin() + first);
   EXPECT_EQ(RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), frame, first - 1, kLarge,
                       0, false)
                 .calls,
@@ -100,8 +99,8 @@ TEST_F(Mp3Driver, GarbageNeitherHangsNorStopsTheDecoding) {
   const EncodedClip clip = Clip(2, 44100, 128);
   // Garbage alone, and garbage between frames.
   EncodedClip junk = clip, mixed = clip;
-  junk.mp3.bytes = garbage;
-  mixed.mp3.bytes.insert(mixed.mp3.bytes.begin() + 5000, garbage.begin(), garbage.end());
+  junk.mp3 = garbage;
+  mixed.mp3.insert(mixed.mp3.begin() + 5000, garbage.begin(), garbage.end());
   const std::vector<uint8_t> reference = PcmBytes(Reference(clip), 1, 1, 16);
   const size_t tail = 8 * 1152 * 4;  // the last frames, well after the garbage
   for (uint32_t pass : {1u, 333u, 8192u}) {
@@ -133,7 +132,7 @@ TEST_F(Mp3Driver, SuggestsSixteenBitsAndRefusesOtherConversionsWithReasons) {
       {lying, MakePcmFormat(2, 22050, 16),
        "the stream's frames are at 44100 Hz but its format says 22050 Hz"}};
   for (const auto& [from, to, reason] : refusals) {
-    EXPECT_EQ(RunStream(from, to, clip.mp3.bytes, 4096, kLarge).error, reason);
+    EXPECT_EQ(RunStream(from, to, clip.mp3, 4096, kLarge).error, reason);
   }
 }
 

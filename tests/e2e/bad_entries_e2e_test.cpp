@@ -25,7 +25,7 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
 
   const FormatBlock pcm = first.target;
   const std::vector<uint8_t>& good = first.payload;
-  const RiffChunk data{"data", MonoClip().mp3.bytes};
+  const RiffChunk data{"data", MonoClip().mp3};
   const std::string marks(ExpectOutput(first).marks, '#');
   FormatBlock noAlign = ClipSourceFormat(MonoClip());
   StoreLe16(noAlign.data() + 12, 0);  // nBlockAlign
