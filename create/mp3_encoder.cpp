@@ -10,6 +10,14 @@ size_t OutputRoom(size_t frames) { return frames + frames / 4 + 7200; }
 
 float Clipped(float sample) { return std::isnan(sample) ? 0.f : std::clamp(sample, -1.f, 1.f); }
 
+// LAME scales its input by its "scale" setting, which LAME 3.100 sets to 0.95
+// of what it is asked for. The samples are scaled up by the inverse, so that
+// the decoded audio keeps the input's level.
+float LevelKeeping(const lame_global_flags& lame) {
+  const float scale = lame_get_scale(&lame);
+  return scale > 0 ? 1 / scale : 1;
+}
+
 }  // namespace
 
 LamePtr OpenMp3Encoder(const Mp3Settings& settings, std::string* reason) {
@@ -40,7 +48,9 @@ bool EncodeMp3(lame_global_flags& lame, const float* interleaved, size_t frames,
                std::vector<uint8_t>* mp3) {
   const int channels = lame_get_num_channels(&lame);
   std::vector<float> samples(interleaved, interleaved + frames * channels);
-  std::transform(samples.begin(), samples.end(), samples.begin(), Clipped);
+  const float gain = LevelKeeping(lame);
+  std::transform(samples.begin(), samples.end(), samples.begin(),
+                 [gain](float sample) { return Clipped(sample) * gain; });
   const size_t start = mp3->size();
   mp3->resize(start + OutputRoom(frames));
   const int count = static_cast<int>(frames);

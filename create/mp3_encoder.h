@@ -24,6 +24,7 @@ LamePtr OpenMp3Encoder(const Mp3Settings& settings, std::string* reason);
 
 // Encodes `frames` interleaved frames, full scale being 1 (beyond is clipped,
 // anything not a number is silence), appending the frames LAME completes.
+// The decoded audio has the input's level: LAME's own scaling is undone.
 bool EncodeMp3(lame_global_flags& lame, const float* interleaved, size_t frames,
                std::vector<uint8_t>* mp3);
 
