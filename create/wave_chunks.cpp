@@ -26,7 +26,11 @@ bool ReadWaveChunks(const uint8_t* bytes, size_t size, WaveChunks* chunks, std::
     *reason = "not a WAV file (it does not begin with a RIFF WAVE header)";
     return false;
   }
-  const int64_t end = std::min(form.dataOffset + int64_t{form.cksize}, static_cast<int64_t>(size));
+  // A form size of 0 is what writers that could not seek back leave: the
+  // form then runs to the end of the file.
+  const int64_t stated =
+      form.cksize == 0 ? static_cast<int64_t>(size) : form.dataOffset + int64_t{form.cksize};
+  const int64_t end = std::min(stated, static_cast<int64_t>(size));
   bool haveFormat = false;
   bool haveData = false;
   // Every step advances by at least a chunk header, so the walk ends.

@@ -18,7 +18,8 @@ struct WaveChunks {
 };
 
 // Walks the RIFF WAVE form of the file held in `bytes`, up to the end its
-// header states or the end of the file, whichever comes first. False, with
+// header states (a size of 0 states none) or the end of the file, whichever
+// comes first. False, with
 // the reason, when it is not a RIFF WAVE file, lacks "fmt " or "data", holds
 // either twice, or a chunk other than "data" runs past the end of the file.
 bool ReadWaveChunks(const uint8_t* bytes, size_t size, WaveChunks* chunks, std::string* reason);
