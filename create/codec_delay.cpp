@@ -3,9 +3,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 #include "archive/pak_writer.h"
@@ -17,27 +19,29 @@
 
 namespace {
 
-// The probe lasts this many MP3 frames; the lags tried span up to this many.
+// The probe lasts this many MP3 frames; the lags tried span this many, and
+// the correlation is taken from the probe's second frame on over what is
+// left, where the encoder has settled and the decoded audio reaches.
 constexpr uint32_t kProbeFrames = 12;
 constexpr uint32_t kLagFrames = 4;
-// The correlation is taken over this many sample frames from the probe's
-// second MP3 frame on, where the encoder has settled.
-constexpr size_t kWindow = 4096;
+constexpr uint32_t kWindowFrames = kProbeFrames - 1 - kLagFrames;
 // Below this correlation coefficient no lag is taken to stand out.
 constexpr double kLeastCorrelation = 0.5;
 
-// Noise, smoothed a little so that most of it passes the encoder's lowpass
-// filter even at the lowest bit rates; each channel its own.
-std::vector<float> ProbeSignal(size_t frames, uint16_t channels) {
+// A sweep from 100 Hz up to half the encoder's lowpass frequency (at most
+// 2 kHz), the same in every channel: tonal, kept by the encoder and whole
+// under joint stereo even at the lowest bit rates, and like itself at no
+// other lag.
+std::vector<float> ProbeSignal(size_t frames, uint32_t rate, uint16_t channels, int lowpass) {
+  const double low = 100;
+  const double high = std::min(2000.0, (lowpass > 0 ? lowpass : rate / 2) / 2.0);
+  const double seconds = static_cast<double>(frames) / rate;
   std::vector<float> samples(frames * channels);
-  uint32_t state = 1;
-  std::vector<float> previous(channels, 0.f);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    state = state * 1664525u + 1013904223u;  // Numerical Recipes' LCG
-    const float noise = static_cast<float>(state >> 8) / (1u << 23) - 1.f;
-    float& last = previous[i % channels];
-    samples[i] = 0.25f * (noise + last);
-    last = noise;
+  for (size_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    const double phase = 2 * std::numbers::pi * (low * t + (high - low) * t * t / (2 * seconds));
+    std::fill_n(samples.begin() + static_cast<ptrdiff_t>(i * channels), channels,
+                static_cast<float>(0.25 * std::sin(phase)));
   }
   return samples;
 }
@@ -77,30 +81,30 @@ bool DecodeProbe(const Mp3Settings& settings, const std::vector<uint8_t>& mp3,
   return true;
 }
 
-// The lag of `decoded` behind `probe` with the highest correlation
-// coefficient over the window; -1 when none reaches kLeastCorrelation.
+// The lag of `decoded` (its channels summed) behind the probe with the
+// highest correlation coefficient over the window; -1 when none reaches
+// kLeastCorrelation.
 int BestLag(const std::vector<float>& probe, const std::vector<int16_t>& decoded, uint16_t channels,
-            size_t start, int lags) {
+            size_t start, size_t window, size_t lags) {
+  std::vector<double> mixed(decoded.size() / channels);
+  for (size_t i = 0; i < decoded.size(); ++i) mixed[i / channels] += decoded[i] / 32768.0;
   double probeEnergy = 0;
-  for (size_t i = start * channels; i < (start + kWindow) * channels; ++i) {
-    probeEnergy += double{probe[i]} * probe[i];
+  for (size_t i = start; i < start + window; ++i) {
+    probeEnergy += double{probe[i * channels]} * probe[i * channels];
   }
   int best = -1;
   double bestCoefficient = kLeastCorrelation;
-  for (int lag = 0; lag < lags; ++lag) {
-    const size_t from = (start + static_cast<size_t>(lag)) * channels;
-    if (from + kWindow * channels > decoded.size()) break;
+  for (size_t lag = 0; lag < lags && start + lag + window <= mixed.size(); ++lag) {
     double product = 0;
     double energy = 0;
-    for (size_t i = 0; i < kWindow * channels; ++i) {
-      const double sample = decoded[from + i] / 32768.0;
-      product += probe[start * channels + i] * sample;
-      energy += sample * sample;
+    for (size_t i = start; i < start + window; ++i) {
+      product += probe[i * channels] * mixed[i + lag];
+      energy += mixed[i + lag] * mixed[i + lag];
     }
     const double coefficient = energy > 0 ? product / std::sqrt(energy * probeEnergy) : 0;
     if (coefficient > bestCoefficient) {
       bestCoefficient = coefficient;
-      best = lag;
+      best = static_cast<int>(lag);
     }
   }
   return best;
@@ -108,20 +112,20 @@ int BestLag(const std::vector<float>& probe, const std::vector<int16_t>& decoded
 
 }  // namespace
 
-bool FindCodecDelay(const Mp3Settings& settings, CodecDelays* delays, uint16_t* delay,
+bool FindCodecDelay(uint32_t rate, uint16_t channels, CodecDelays* delays, uint16_t* delay,
                     std::string* reason) {
-  const auto key =
-      std::make_tuple(settings.rate, settings.channels, settings.kbps, settings.quality);
+  const auto key = std::make_pair(rate, channels);
   if (const auto known = delays->measured.find(key); known != delays->measured.end()) {
     *delay = known->second;
     return true;
   }
+  const Mp3Settings settings{rate, channels, DefaultKbps(rate)};
   const uint32_t frameSamples = Layer3FrameSamples(settings.rate);
-  const std::vector<float> probe =
-      ProbeSignal(size_t{kProbeFrames} * frameSamples, settings.channels);
-  std::vector<uint8_t> mp3;
   LamePtr lame = OpenMp3Encoder(settings, reason);
   if (!lame) return false;
+  const std::vector<float> probe = ProbeSignal(size_t{kProbeFrames} * frameSamples, settings.rate,
+                                               settings.channels, lame_get_lowpassfreq(lame.get()));
+  std::vector<uint8_t> mp3;
   if (!EncodeMp3(*lame, probe.data(), probe.size() / settings.channels, &mp3) ||
       !FinishMp3(*lame, &mp3)) {
     *reason = "cannot encode the probe that measures the codec delay";
@@ -130,7 +134,7 @@ bool FindCodecDelay(const Mp3Settings& settings, CodecDelays* delays, uint16_t* 
   std::vector<int16_t> decoded;
   if (!DecodeProbe(settings, mp3, &decoded, reason)) return false;
   const int lag = BestLag(probe, decoded, settings.channels, frameSamples,
-                          static_cast<int>(kLagFrames * frameSamples));
+                          size_t{kWindowFrames} * frameSamples, size_t{kLagFrames} * frameSamples);
   if (lag < 0) {
     *reason = "cannot measure the codec delay at " + std::to_string(settings.rate) + " Hz, " +
               std::to_string(settings.kbps) + " kbps: no lag stands out";

@@ -89,7 +89,7 @@ bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& sett
   plan->inputRate = input.nSamplesPerSec;
   uint16_t delay = 0;
   if (!ChooseMp3Settings(input, settings, &plan->mp3, reason) ||
-      !FindCodecDelay(plan->mp3, delays, &delay, reason)) {
+      !FindCodecDelay(plan->mp3.rate, plan->mp3.channels, delays, &delay, reason)) {
     return false;
   }
   const Mp3Settings& mp3 = plan->mp3;
