@@ -1,6 +1,7 @@
 #include "create/wave_entry.h"
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "archive/pak_format.h"
@@ -47,6 +48,9 @@ bool CheckWithUnpak(WaveEntryPlan* plan, std::string* reason) {
   uint8_t field[kTargetFormatSize] = {};
   std::copy(plan->target.begin(), plan->target.end(), field);
   const std::vector<uint8_t> payload = BuildEntryPayload(plan->parts);
+  if (payload.size() > std::numeric_limits<uint32_t>::max()) {
+    return Refuse("its chunks are too big for an archive entry", reason);
+  }
   EntryFacts facts;
   ConsoleCapture quiet;  // the format reader's console messages
   SetConsoleCapture(&quiet);
