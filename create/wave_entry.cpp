@@ -90,6 +90,7 @@ bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& sett
                       " Hz, not as its \"fmt \" chunk says",
                   reason);
   }
+  plan->inputSize = size;
   plan->inputRate = input.nSamplesPerSec;
   uint16_t delay = 0;
   if (!ChooseMp3Settings(input, settings, &plan->mp3, reason) ||
@@ -114,6 +115,10 @@ bool EncodeWaveEntry(const uint8_t* bytes, size_t size, WaveEntryPlan* plan, std
   const SoundReaderPtr reader = OpenSoundReader(bytes, size, reason);
   if (!reader) return false;
   const Mp3Settings& mp3 = plan->mp3;
+  if (size != plan->inputSize || reader->info.channels != mp3.channels ||
+      reader->info.samplerate != static_cast<int>(plan->inputRate)) {
+    return Refuse("it changed since it was checked", reason);
+  }
   LamePtr lame = OpenMp3Encoder(mp3, reason);
   if (!lame) return false;
   std::unique_ptr<Resampler> resampler;

@@ -20,6 +20,7 @@ struct CreateSettings {
 
 struct WaveEntryPlan {
   FormatBlock target;  // what the entry's target format field holds
+  size_t inputSize = 0;
   uint32_t inputRate = 0;
   Mp3Settings mp3;
   EntryLength length;
@@ -37,5 +38,6 @@ bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& sett
                    CodecDelays* delays, WaveEntryPlan* plan, std::string* reason);
 
 // Encodes the file's audio into plan->parts.mp3, printing "#" per pass of
-// 32 MP3 frames' worth of audio. False, with the reason, on failure.
+// 32 MP3 frames' worth of audio. False, with the reason, on failure or when
+// the file is no longer the one planned for.
 bool EncodeWaveEntry(const uint8_t* bytes, size_t size, WaveEntryPlan* plan, std::string* reason);
