@@ -11,7 +11,7 @@ packages=(
   libmp3lame-dev                     # MP3 encoding, for pak create
   libsndfile1-dev                    # reading WAV files, for pak create
   googletest                         # the test framework
-  sox ffmpeg                         # independent decoders that the tests check our outputs with
+  sox ffmpeg mpg123                  # independent decoders that the tests check our outputs with
   clang libclang-rt-14-dev           # fuzzing, and the sanitizer build of the tests
 )
 
