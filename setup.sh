@@ -8,9 +8,10 @@ packages=(
   libmpg123-dev                      # MP3 decoding, inside the codec module
   libsoxr-dev                        # sample-rate conversion, inside the codec module
   libgsm1-dev                        # GSM 6.10 encoding, inside the codec module
-  libmp3lame-dev                     # MP3 encoding, for example and test archives only
+  libmp3lame-dev                     # MP3 encoding, for pak create
+  libsndfile1-dev                    # reading WAV files, for pak create
   googletest                         # the test framework
-  sox ffmpeg                         # independent decoders that the tests check our outputs with
+  sox ffmpeg mpg123                  # independent decoders that the tests check our outputs with
   clang libclang-rt-14-dev           # fuzzing, and the sanitizer build of the tests
   dpkg-dev file                      # cpack -G DEB: the package's dependencies (dpkg-shlibdeps)
   groff-base                         # the manual page check

@@ -31,38 +31,49 @@ void AppendChunk(std::vector<uint8_t>* out, const RiffChunk& chunk) {
 
 }  // namespace
 
-std::vector<uint8_t> BuildPak(const std::vector<PakEntrySource>& entries,
-                              uint32_t totalUnpackedSize) {
+std::vector<uint8_t> BuildPakTables(const std::vector<PakRecord>& records,
+                                    uint32_t totalUnpackedSize) {
   const size_t entryTableOffset = kPakHeaderSize;
-  const size_t nameTableOffset = entryTableOffset + entries.size() * kPakEntrySize;
+  const size_t nameTableOffset = entryTableOffset + records.size() * kPakEntrySize;
   size_t nameTableSize = 0;
-  for (const PakEntrySource& entry : entries) {
-    nameTableSize += entry.path.size() + 1;
+  for (const PakRecord& record : records) {
+    nameTableSize += record.path.size() + 1;
   }
 
   std::vector<uint8_t> pak;
   AppendLe32(&pak, totalUnpackedSize);
-  AppendLe32(&pak, static_cast<uint32_t>(entries.size()));
+  AppendLe32(&pak, static_cast<uint32_t>(records.size()));
   AppendLe32(&pak, static_cast<uint32_t>(entryTableOffset));
   AppendLe32(&pak, static_cast<uint32_t>(nameTableOffset));
 
   size_t nameOffset = 0;
   size_t dataOffset = nameTableOffset + nameTableSize;
-  for (const PakEntrySource& entry : entries) {
+  for (const PakRecord& record : records) {
     AppendLe32(&pak, static_cast<uint32_t>(dataOffset));
     AppendLe32(&pak, static_cast<uint32_t>(nameOffset));
-    AppendLe32(&pak, static_cast<uint32_t>(entry.payload.size()));
+    AppendLe32(&pak, record.payloadSize);
     uint8_t target[kTargetFormatSize] = {};
-    std::copy_n(entry.targetFormat.begin(), std::min(entry.targetFormat.size(), kTargetFormatSize),
-                target);
+    std::copy_n(record.targetFormat.begin(),
+                std::min(record.targetFormat.size(), kTargetFormatSize), target);
     pak.insert(pak.end(), target, target + kTargetFormatSize);
-    nameOffset += entry.path.size() + 1;
-    dataOffset += entry.payload.size();
+    nameOffset += record.path.size() + 1;
+    dataOffset += record.payloadSize;
   }
-  for (const PakEntrySource& entry : entries) {
-    pak.insert(pak.end(), entry.path.begin(), entry.path.end());
+  for (const PakRecord& record : records) {
+    pak.insert(pak.end(), record.path.begin(), record.path.end());
     pak.push_back('\0');
   }
+  return pak;
+}
+
+std::vector<uint8_t> BuildPak(const std::vector<PakEntrySource>& entries,
+                              uint32_t totalUnpackedSize) {
+  std::vector<PakRecord> records;
+  for (const PakEntrySource& entry : entries) {
+    records.push_back(
+        {entry.path, entry.targetFormat, static_cast<uint32_t>(entry.payload.size())});
+  }
+  std::vector<uint8_t> pak = BuildPakTables(records, totalUnpackedSize);
   for (const PakEntrySource& entry : entries) {
     pak.insert(pak.end(), entry.payload.begin(), entry.payload.end());
   }
@@ -108,7 +119,7 @@ FormatBlock MakeMpegLayer3Format(uint16_t channels, uint32_t rate, uint32_t bitr
 
   uint8_t* extra = block.data() + kWaveFormatSize;
   StoreLe16(extra, 1);                // wID: MPEGLAYER3_ID_MPEG
-  StoreLe32(extra + 2, 2);            // fdwFlags: padding off
+  StoreLe32(extra + 2, 0);            // fdwFlags: padding as ISO says, as LAME pads
   StoreLe16(extra + 6, blockSize);    // nBlockSize
   StoreLe16(extra + 8, 1);            // nFramesPerBlock
   StoreLe16(extra + 10, codecDelay);  // nCodecDelay

@@ -1,6 +1,7 @@
 #pragma once
 
-// Builds archives and entry payloads, for tools and tests.
+// Builds archives and entry payloads: `pak create` writes its archives with
+// these, and the tests build theirs.
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,18 @@ struct PakEntrySource {
 // Header, entry table, name table, then the payloads, in that order.
 std::vector<uint8_t> BuildPak(const std::vector<PakEntrySource>& entries,
                               uint32_t totalUnpackedSize);
+
+// What the tables say of one entry.
+struct PakRecord {
+  std::string path;
+  std::vector<uint8_t> targetFormat;
+  uint32_t payloadSize = 0;
+};
+
+// The header, entry table and name table, for payloads that follow them
+// back to back in the records' order.
+std::vector<uint8_t> BuildPakTables(const std::vector<PakRecord>& records,
+                                    uint32_t totalUnpackedSize);
 
 struct RiffChunk {
   std::string id;             // four characters

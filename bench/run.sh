@@ -17,8 +17,7 @@ REPS=${REPS:-5}
 MUSIC_PACKAGE=planetblupi-music-ogg
 MUSIC_DIR=/usr/share/planetblupi/music
 CLIP_SECONDS=120          # from each of the package's 10 tracks
-CORPUS_RECIPE="first ${CLIP_SECONDS}s, 44100 Hz stereo, lame -t --cbr -b 128"
-LAME_DELAY=1105           # the codec delay that pak_from_mp3 records
+CORPUS_RECIPE="first ${CLIP_SECONDS}s, 44100 Hz stereo, 16-bit WAV"
 PARALLEL_TARGET=0.55      # unpak on every core: wall time at most this times mpg123's
 SERIAL_TARGET=1.00        # unpak on one core
 CPU_TARGET=1.05           # CPU time on every core at most this times the serial run's
@@ -37,7 +36,7 @@ build() {
     *) log "warning: $BUILD is a '$build_type' build; timings need Release or RelWithDebInfo" ;;
   esac
   log "building unpak ($build_type) in $BUILD"
-  cmake --build "$BUILD" -j"$(nproc)" --target unpak unpak_codec pak_from_mp3 >/dev/null
+  cmake --build "$BUILD" -j"$(nproc)" --target unpak unpak_codec pak >/dev/null
 }
 
 install_music() {
@@ -51,27 +50,32 @@ install_music() {
     { apt-get update -q >/dev/null && apt-get install -y -q "$MUSIC_PACKAGE" >/dev/null; }
 }
 
-# One MP3 per track in $WORK/mp3, kept between runs while the recipe is the same.
+# One WAV file per track in $WORK/wav, kept between runs while the recipe is
+# the same; music.pak made from them with pak create (128 kbps) whenever pak
+# is newer; each entry's MP3 stream in $WORK/mp3 for mpg123.
 prepare_corpus() {
   install_music
-  mkdir -p "$WORK/mp3"
-  if [[ $(cat "$WORK/mp3/recipe" 2>/dev/null) != "$CORPUS_RECIPE" ]]; then
-    rm -f "$WORK"/mp3/*.mp3
-    printf '%s\n' "$CORPUS_RECIPE" >"$WORK/mp3/recipe"
+  mkdir -p "$WORK/wav"
+  if [[ $(cat "$WORK/recipe" 2>/dev/null) != "$CORPUS_RECIPE" ]]; then
+    rm -f "$WORK"/wav/*.wav "$WORK/music.pak"
+    printf '%s\n' "$CORPUS_RECIPE" >"$WORK/recipe"
   fi
   local ogg name
   for ogg in "$MUSIC_DIR"/*.ogg; do
     name=$(basename "$ogg" .ogg)
-    [[ -s $WORK/mp3/$name.mp3 ]] && continue
-    log "encoding $name"
+    [[ -s $WORK/wav/$name.wav ]] && continue
+    log "decoding $name"
     ffmpeg -v error -nostdin -y -i "$ogg" -t "$CLIP_SECONDS" -ar 44100 -ac 2 \
-      -c:a pcm_s16le "$WORK/clip.wav"
-    lame --quiet -t --cbr -b 128 "$WORK/clip.wav" "$WORK/mp3/$name.tmp"
-    mv "$WORK/mp3/$name.tmp" "$WORK/mp3/$name.mp3"
+      -c:a pcm_s16le "$WORK/wav/$name.tmp.wav"
+    mv "$WORK/wav/$name.tmp.wav" "$WORK/wav/$name.wav"
   done
-  rm -f "$WORK/clip.wav"
+  if [[ ! $WORK/music.pak -nt $BUILD/bin/pak ]]; then
+    log "pak create music.pak"
+    "$BUILD/bin/pak" create -b 128 "$WORK/music.pak" "$WORK/wav" >/dev/null
+  fi
+  rm -rf "$WORK/mp3" && mkdir -p "$WORK/mp3"
+  CODEC_DELAY=$(python3 "$BENCH/extract_mp3.py" "$WORK/music.pak" "$WORK/mp3")
   MP3S=("$WORK"/mp3/*.mp3)
-  "$BUILD/bin/pak_from_mp3" "$WORK/music.pak" "${MP3S[@]}"
 }
 
 # "wall cpu" seconds of one command (cpu: user + system, its children
@@ -153,7 +157,7 @@ main() {
     report_ratio cpu "$(ratio "$UNPAK_CPU" "$SERIAL_CPU")" "$CPU_TARGET" \
       "CPU time ${UNPAK_CPU}s on every core, ${SERIAL_CPU}s on one"
     local outputs_ok=1
-    python3 "$BENCH/check_outputs.py" "$WORK/out-unpak" "$WORK/out-mpg123" "$LAME_DELAY" >&2 ||
+    python3 "$BENCH/check_outputs.py" "$WORK/out-unpak" "$WORK/out-mpg123" "$CODEC_DELAY" >&2 ||
       outputs_ok=0
     diff -r "$WORK/out-unpak" "$WORK/out-serial" >&2 || outputs_ok=0
     report outputs "$outputs_ok" "unpak's WAV files against mpg123's decoding, and every core's against one's"

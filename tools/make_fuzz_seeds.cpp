@@ -1,9 +1,10 @@
 // Writes the fuzzers' seed inputs: short valid archives and payloads, and
 // malformed ones that each break one rule of the format.
-// Usage: make_fuzz_seeds <corpus folder>  (writes archive/ and payload/ in it)
+// Usage: make_fuzz_seeds <corpus folder>  (writes archive/, payload/ and wave/ in it)
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,7 +14,7 @@
 #include "archive/pak_writer.h"
 #include "platform/byte_order.h"
 #include "tests/fuzz/fuzz_payload_input.h"
-#include "tools/mp3_encoder.h"
+#include "tests/support/encoded_clip.h"
 #include "tools/synth.h"
 
 namespace fs = std::filesystem;
@@ -38,15 +39,21 @@ bool Save(const fs::path& path, const Bytes& bytes) {
 // A payload of a few frames of audio at a low bitrate; the "skee" value keeps
 // `frames` sample frames of 16-bit output.
 Clip MakeClip(int channels, int rate, int bitrateKbps, int frames, uint32_t seed) {
-  const Mp3Stream mp3 =
-      EncodeMp3(SynthesizeMusic(channels, rate, frames, seed), channels, rate, bitrateKbps);
+  const EncodedClip clip = MakeEncodedClip(channels, rate, frames, seed, bitrateKbps);
   PayloadParts parts;
-  parts.sourceFormat =
-      MakeMpegLayer3Format(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
-                           bitrateKbps * 1000u, mp3.maxFrameSize, kLameCodecDelay);
+  parts.sourceFormat = ClipSourceFormat(clip);
   parts.decodedLength = static_cast<uint32_t>(frames * channels * 2);
-  parts.mp3 = mp3.bytes;
+  parts.mp3 = clip.mp3;
   return {channels, rate, BuildEntryPayload(parts)};
+}
+
+Bytes Garbage(size_t size, uint32_t state) {
+  Bytes garbage(size);
+  for (uint8_t& byte : garbage) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(state >> 16);
+  }
+  return garbage;
 }
 
 Bytes WithSelector(uint8_t selector, const Bytes& payload) {
@@ -148,13 +155,7 @@ void AddPayloadSeeds(const fs::path& dir, const Clip& mono8k, const Clip& stereo
   // "fmt " says 18 bytes but its cbSize claims 12 more.
   save("bad_fmt_shorter_than_cbsize", WithSelector(mono16, WithLe32(p, fmt + 4, 18)));
   save("bad_data_empty", WithSelector(mono16, WithAudio(mono8k, {})));
-  Bytes garbage(600);
-  uint32_t state = 12345;
-  for (uint8_t& byte : garbage) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<uint8_t>(state >> 16);
-  }
-  save("bad_mp3_garbage", WithSelector(mono16, WithAudio(mono8k, garbage)));
+  save("bad_mp3_garbage", WithSelector(mono16, WithAudio(mono8k, Garbage(600, 12345))));
   Bytes truncated(p.begin(), p.begin() + static_cast<long>(data) + 20);
   save("bad_truncated_in_audio", WithSelector(mono16, truncated));
   Bytes noSkee = p;
@@ -200,6 +201,97 @@ void AddArchiveSeeds(const fs::path& dir, const Clip& mono8k, const Clip& stereo
   save("bad_path_absolute.pak", BuildPak({Entry("\\abs.wav", mono8k)}, 0));
 }
 
+// A "fmt " chunk's contents: the 18-byte header with `extra` after it.
+Bytes WaveFormatBytes(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t blockAlign,
+                      uint16_t bits, const Bytes& extra = {}) {
+  WaveFormat format{tag,
+                    channels,
+                    rate,
+                    rate * blockAlign,
+                    blockAlign,
+                    bits,
+                    static_cast<uint16_t>(extra.size())};
+  Bytes block = MakeFormatBlock(format);
+  std::copy(extra.begin(), extra.end(), block.begin() + kWaveFormatSize);
+  return block;
+}
+
+Bytes Pcm16(int channels, int rate, int frames) {
+  Bytes data;
+  for (int16_t sample : SynthesizeMusic(channels, rate, frames, 4)) {
+    data.push_back(static_cast<uint8_t>(sample));
+    data.push_back(static_cast<uint8_t>(sample >> 8));
+  }
+  return data;
+}
+
+Bytes Wave(const Bytes& format, const Bytes& data, const std::vector<RiffChunk>& before = {},
+           const std::vector<RiffChunk>& after = {}) {
+  std::vector<RiffChunk> chunks{{"fmt ", format}};
+  chunks.insert(chunks.end(), before.begin(), before.end());
+  chunks.push_back({"data", data});
+  chunks.insert(chunks.end(), after.begin(), after.end());
+  return BuildRiffWave(chunks);
+}
+
+// IMA ADPCM blocks of random nibbles behind valid block headers.
+Bytes ImaBlocks(int blocks, uint16_t blockAlign) {
+  Bytes data = Garbage(size_t(blocks) * blockAlign, 7);
+  for (int b = 0; b < blocks; ++b) {
+    data[size_t(b) * blockAlign + 2] %= 89;  // the step index
+    data[size_t(b) * blockAlign + 3] = 0;
+  }
+  return data;
+}
+
+// WAV files as `pak create` reads them: one per format, and malformed ones
+// that each break one rule.
+void AddWaveSeeds(const fs::path& dir, bool* ok) {
+  auto save = [&](const char* name, const Bytes& bytes) { *ok &= Save(dir / name, bytes); };
+  const RiffChunk list{"LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 2, 0, 0, 0, 'a', 0}};
+  const RiffChunk cue{"cue ", Bytes(28, 0)};
+  Bytes pcm16 = WaveFormatBytes(1, 1, 8000, 2, 16);
+  pcm16.resize(16);
+  save("pcm16_mono_8000_chunks", Wave(pcm16, Pcm16(1, 8000, 800), {list}, {cue}));
+  save("pcm8_stereo_11025", Wave(WaveFormatBytes(1, 2, 11025, 2, 8), Garbage(1000, 1)));
+  const Bytes pcmGuid{1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  Bytes extensible{24, 0, 3, 0, 0, 0};
+  extensible.insert(extensible.end(), pcmGuid.begin(), pcmGuid.end());
+  save("pcm24_extensible_stereo_48000",
+       Wave(WaveFormatBytes(0xFFFE, 2, 48000, 6, 24, extensible), Garbage(6 * 700, 2)));
+  Bytes floats;
+  for (size_t i = 0; i < 600; ++i) {
+    const float value = float(i % 50) / 50.f - 0.5f;
+    uint8_t bytes[4];
+    std::memcpy(bytes, &value, 4);
+    floats.insert(floats.end(), bytes, bytes + 4);
+  }
+  save("float_mono_22050", Wave(WaveFormatBytes(3, 1, 22050, 4, 32), floats));
+  save("mulaw_stereo_8000", Wave(WaveFormatBytes(7, 2, 8000, 2, 8), Garbage(1600, 3)));
+  save("alaw_mono_16000", Wave(WaveFormatBytes(6, 1, 16000, 1, 8), Garbage(900, 4)));
+  save("ima_adpcm_mono_8000",
+       Wave(WaveFormatBytes(0x11, 1, 8000, 256, 4, {0xF9, 0x01}), ImaBlocks(3, 256)));
+  save("gsm610_mono_8000",
+       Wave(WaveFormatBytes(0x31, 1, 8000, 65, 0, {0x40, 0x01}), Garbage(65 * 4, 5)));
+
+  const Bytes plain = Wave(pcm16, Pcm16(1, 8000, 400), {list}, {cue});
+  const size_t data = ChunkAt(plain, "data");
+  save("bad_three_channels", Wave(WaveFormatBytes(1, 3, 8000, 6, 16), Garbage(600, 6)));
+  save("bad_ms_adpcm", Wave(WaveFormatBytes(2, 1, 8000, 256, 4, Bytes(32, 1)), Garbage(512, 7)));
+  save("bad_rate_4000", Wave(WaveFormatBytes(1, 1, 4000, 2, 16), Pcm16(1, 4000, 400)));
+  Bytes unknownSubFormat = extensible;
+  unknownSubFormat[6] = 2;
+  save("bad_extensible_subformat",
+       Wave(WaveFormatBytes(0xFFFE, 2, 48000, 6, 24, unknownSubFormat), Garbage(600, 8)));
+  Bytes cbSizePastChunk = WaveFormatBytes(7, 1, 8000, 1, 8);
+  StoreLe16(cbSizePastChunk.data() + 16, 4);
+  save("bad_cbsize_past_chunk", Wave(cbSizePastChunk, Garbage(300, 9)));
+  save("bad_data_size_huge", WithLe32(plain, data + 4, 0x7FFFFFF0u));
+  save("bad_list_past_end", WithLe32(plain, ChunkAt(plain, "LIST") + 4, 0x10000));
+  save("bad_riff_size_short", WithLe32(plain, 4, 20));
+  save("bad_not_riff", WithLe32(plain, 0, 0x58464952u));  // "RIFX"
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -211,12 +303,14 @@ int main(int argc, char** argv) {
   std::error_code error;
   fs::create_directories(root / "archive", error);
   fs::create_directories(root / "payload", error);
+  fs::create_directories(root / "wave", error);
   const Clip mono8k = MakeClip(1, 8000, 8, 1200, 1);
   const Clip stereo22k = MakeClip(2, 22050, 24, 1500, 2);
   const Clip stereo44k = MakeClip(2, 44100, 32, 1200, 3);
   bool ok = !error;
   AddPayloadSeeds(root / "payload", mono8k, stereo22k, stereo44k, &ok);
   AddArchiveSeeds(root / "archive", mono8k, stereo22k, &ok);
+  AddWaveSeeds(root / "wave", &ok);
   if (!ok) {
     std::fprintf(stderr, "cannot write the seeds under %s\n", root.c_str());
     return 1;

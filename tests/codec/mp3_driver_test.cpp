@@ -24,7 +24,7 @@ EncodedClip Clip(int channels, int rate, int kbps) {
 
 // libmpg123's decoding of the whole clip, nothing trimmed.
 std::vector<int16_t> Reference(const EncodedClip& clip) {
-  return DecodeInPasses(clip.mp3.bytes, clip.mp3.bytes.size()).front();
+  return DecodeInPasses(clip.mp3, clip.mp3.size()).front();
 }
 
 // Sources in blocks of 4 bytes, for calls with kConvertBlockAlign to take.
@@ -32,8 +32,7 @@ StreamRun Decode(const EncodedClip& clip, int channels, int rate, int bits, uint
                  uint32_t destination = kLarge, uint32_t flags = 0) {
   FormatBlock source = ClipSourceFormat(clip);
   StoreLe16(source.data() + 12, 4);
-  return RunStream(source, MakePcmFormat(channels, rate, bits), clip.mp3.bytes, pass, destination,
-                   flags);
+  return RunStream(source, MakePcmFormat(channels, rate, bits), clip.mp3, pass, destination, flags);
 }
 
 TEST_F(Mp3Driver, OutputIsLibmpg123sConvertedHoweverTheStreamIsCut) {
@@ -85,9 +84,9 @@ TEST_F(Mp3Driver, LameDelayLinesTheOutputUpWithTheInput) {
 
 TEST_F(Mp3Driver, ReleasesAFrameAsSoonAsItIsComplete) {
   const EncodedClip clip = Clip(2, 44100, 128);
-  const long first = 417 + ((clip.mp3.bytes[2] >> 1) & 1);  // 128 kbps at 44.1 kHz, padded
+  const long first = 417 + ((clip.mp3[2] >> 1) & 1);  // 128 kbps at 44.1 kHz, padded
   // The first frame one byte short, then its last byte; no next header follows.
-  const std::vector<uint8_t> frame(clip.mp3.bytes.begin(), clip.mp3.bytes.begin() + first);
+  const std::vector<uint8_t> frame(clip.mp3.begin(), clip.mp3.begin() + first);
   EXPECT_EQ(RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), frame, first - 1, kLarge,
                       0, false)
                 .calls,
@@ -101,8 +100,8 @@ TEST_F(Mp3Driver, GarbageNeitherHangsNorStopsTheDecoding) {
   const EncodedClip clip = Clip(2, 44100, 128);
   // Garbage alone, and garbage between frames.
   EncodedClip junk = clip, mixed = clip;
-  junk.mp3.bytes = garbage;
-  mixed.mp3.bytes.insert(mixed.mp3.bytes.begin() + 5000, garbage.begin(), garbage.end());
+  junk.mp3 = garbage;
+  mixed.mp3.insert(mixed.mp3.begin() + 5000, garbage.begin(), garbage.end());
   const std::vector<uint8_t> reference = PcmBytes(Reference(clip), 1, 1, 16);
   const size_t tail = 8 * 1152 * 4;  // the last frames, well after the garbage
   for (uint32_t pass : {1u, 333u, 8192u}) {
@@ -124,7 +123,7 @@ std::vector<size_t> FrameStarts(const std::vector<uint8_t>& stream) {
 
 TEST_F(Mp3Driver, StreamsThatDoNotStartOnAFrameDecodeFromTheirFirstWholeFrame) {
   const EncodedClip clip = Clip(2, 44100, 128);
-  const std::vector<uint8_t>& mp3 = clip.mp3.bytes;
+  const std::vector<uint8_t>& mp3 = clip.mp3;
   const std::vector<size_t> starts = FrameStarts(mp3);
   uint32_t state = 99;
   std::vector<std::string> failed;
@@ -135,7 +134,7 @@ TEST_F(Mp3Driver, StreamsThatDoNotStartOnAFrameDecodeFromTheirFirstWholeFrame) {
     for (uint8_t& byte : junk) byte = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
     const size_t first = *std::lower_bound(starts.begin(), starts.end(), cut);
     EncodedClip whole = clip;
-    whole.mp3.bytes.assign(mp3.begin() + first, mp3.end());
+    whole.mp3.assign(mp3.begin() + first, mp3.end());
     junk.insert(junk.end(), mp3.begin(), mp3.end());
     const struct {
       std::string name;
@@ -156,12 +155,12 @@ TEST_F(Mp3Driver, StreamsThatDoNotStartOnAFrameDecodeFromTheirFirstWholeFrame) {
 
 TEST_F(Mp3Driver, RefusesRateChangesAndFreeFormatAfterAFixedBitrate) {
   const EncodedClip clip = Clip(2, 44100, 128), later = Clip(2, 48000, 128);
-  std::vector<uint8_t> changed = clip.mp3.bytes, free = clip.mp3.bytes;
-  changed.insert(changed.end(), later.mp3.bytes.begin(), later.mp3.bytes.end());
+  std::vector<uint8_t> changed = clip.mp3, free = clip.mp3;
+  changed.insert(changed.end(), later.mp3.begin(), later.mp3.end());
   // Bitrate index 0 makes the same frames free format.
   for (size_t at : FrameStarts(free)) free[at + 2] &= 0x0F;
   std::vector<uint8_t> freeAfterOne = free;
-  freeAfterOne[2] = clip.mp3.bytes[2];
+  freeAfterOne[2] = clip.mp3[2];
   const std::pair<std::vector<uint8_t>, std::string> cases[] = {
       {changed, "the stream's frames are at 48000 Hz but its format says 44100 Hz"},
       {freeAfterOne, "the stream's frames change from a fixed bitrate to free format"},
@@ -197,7 +196,7 @@ TEST_F(Mp3Driver, SuggestsSixteenBitsAndRefusesOtherConversionsWithReasons) {
       {lying, MakePcmFormat(2, 22050, 16),
        "the stream's frames are at 44100 Hz but its format says 22050 Hz"}};
   for (const auto& [from, to, reason] : refusals) {
-    EXPECT_EQ(RunStream(from, to, clip.mp3.bytes, 4096, kLarge).error, reason);
+    EXPECT_EQ(RunStream(from, to, clip.mp3, 4096, kLarge).error, reason);
   }
 }
 

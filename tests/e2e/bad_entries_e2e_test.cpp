@@ -26,7 +26,7 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
 
   const FormatBlock pcm = first.target;
   const std::vector<uint8_t>& good = first.payload;
-  const RiffChunk data{"data", MonoClip().mp3.bytes};
+  const RiffChunk data{"data", MonoClip().mp3};
   const std::string marks(ExpectOutput(first).marks, '#');
   FormatBlock noAlign = ClipSourceFormat(MonoClip());
   StoreLe16(noAlign.data() + 12, 0);  // nBlockAlign
@@ -111,7 +111,7 @@ TEST(BadEntries, TakeBoundedMemoryWhateverTheirFormatSays) {
   MusicEntry huge = PlainMusicEntry("huge.wav", clip, 2, 32, 96000);
   FormatBlock format = ClipSourceFormat(clip);
   StoreLe16(format.data() + 24, 65535);  // nBlockSize
-  huge.payload = BuildEntryPayload({format, {}, *huge.cap, {}, clip.mp3.bytes, {}});
+  huge.payload = BuildEntryPayload({format, {}, *huge.cap, {}, clip.mp3, {}});
   const MusicEntry last = PlainMusicEntry("last.wav", MonoClip(), 1, 16);
   ASSERT_TRUE(WriteBytes(dir.path / "test.pak", BuildPak({PakSource(huge), PakSource(last)}, 0)));
 

@@ -42,7 +42,7 @@ MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int
       .bits = bits,
       .target = MakePcmFormat(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
                               static_cast<uint16_t>(bits)),
-      .mp3 = clip.mp3.bytes};
+      .mp3 = clip.mp3};
   return WithParts(entry, static_cast<uint32_t>(clip.samples.size() / clip.channels * rate /
                                                 clip.rate * channels * bits / 8));
 }
@@ -57,7 +57,7 @@ ExpectedOutput ExpectOutput(const MusicEntry& entry) {
   const size_t cap = entry.cap.value_or(SIZE_MAX - skip);
   std::vector<uint8_t> decoded;  // every pass's output until one goes past the cap
   for (const std::vector<int16_t>& pass :
-       DecodeInPasses(entry.mp3, size_t{entry.clip->mp3.maxFrameSize} * 32)) {
+       DecodeInPasses(entry.mp3, size_t{entry.clip->blockSize} * 32)) {
     if (pass.empty() || decoded.size() > skip + cap) continue;
     ++expected.marks;
     AppendBytes(&decoded, PcmBytes(pass, entry.clip->channels, entry.channels, entry.bits));

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs both fuzz targets of a UNPAK_FUZZ build for a while each, one after
+# Runs the fuzz targets of a UNPAK_FUZZ build for a while each, one after
 # the other, from a scratch copy of the committed corpus and regression
 # inputs. Fails, and keeps the scratch folder with the crashing input, when a
 # target crashes, leaks, hangs or runs out of memory.
@@ -11,9 +11,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/unpak-fuzz-run-XXXXXX")
 
 status=0
-for kind in archive payload; do
+for kind in archive payload wave; do
   mkdir -p "$scratch/$kind/corpus"
-  cp -r "$here/corpus/$kind/." "$here/regressions/$kind/." "$scratch/$kind/corpus/"
+  cp -r "$here/corpus/$kind/." "$scratch/$kind/corpus/"
+  if [ -d "$here/regressions/$kind" ]; then cp -r "$here/regressions/$kind/." "$scratch/$kind/corpus/"; fi
   echo "fuzz_$kind: ${seconds}s from $(ls "$scratch/$kind/corpus" | wc -l) inputs"
   # Standard error is closed for the inputs (each bad entry reports there);
   # libFuzzer's own output and sanitizer reports still come through.

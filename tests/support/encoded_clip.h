@@ -4,19 +4,24 @@
 #include <vector>
 
 #include "archive/pak_writer.h"
-#include "tools/mp3_encoder.h"
 
-// Synthesized audio and its CBR MP3 encoding (bare frames, no info tag).
+// LAME puts this many frames of delay before the audio (encoder 576 +
+// decoder 529): the nCodecDelay that lines decoded audio up with the input,
+// which `pak create` measures and the tests expect.
+constexpr uint16_t kLameCodecDelay = 1105;
+
+// Synthesized audio and its CBR MP3 encoding (bare frames, no info tag), as
+// `pak create` encodes.
 struct EncodedClip {
   int channels = 0;
   int rate = 0;
   int bitrateKbps = 0;
   std::vector<int16_t> samples;  // interleaved, the encoder's input
-  Mp3Stream mp3;
+  std::vector<uint8_t> mp3;
+  uint16_t blockSize = 0;  // one frame's bytes without padding, for nBlockSize
 };
 
 EncodedClip MakeEncodedClip(int channels, int rate, int frames, uint32_t seed, int bitrateKbps);
 
-// The clip's MPEG Layer-3 source format: nBlockSize the largest frame,
-// nCodecDelay LAME's delay.
+// The clip's MPEG Layer-3 source format: nCodecDelay LAME's delay.
 FormatBlock ClipSourceFormat(const EncodedClip& clip);

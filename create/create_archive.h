@@ -1,0 +1,28 @@
+#pragma once
+
+// `pak create`: a new archive from WAV files. Every input is checked before
+// any is encoded; the archive is written under a temporary name next to its
+// final path and put in place only when complete, so a failed or
+// interrupted run leaves no archive and no temporary file behind, and an
+// archive that stood at the path is kept.
+
+#include <string>
+#include <vector>
+
+#include "create/wave_entry.h"
+
+struct CreateRequest {
+  std::string archive;
+  std::vector<std::string> paths;  // WAV files and folders
+  CreateSettings settings;
+};
+
+enum class CreateStatus {
+  kCreated,
+  kInputsRefused,      // an input cannot be stored; nothing was written
+  kArchiveUnwritable,  // the archive cannot be written at its path
+};
+
+// Needs the codec module registered. Prints a "Compressing" line per entry
+// and a message per problem.
+CreateStatus CreateArchive(const CreateRequest& request);

@@ -1,0 +1,96 @@
+#include "create/input_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+
+#include "app/output_path.h"
+#include "platform/console.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool EndsInWav(const std::string& name) {
+  const std::string suffix = ".wav";
+  if (name.size() < suffix.size()) return false;
+  return std::equal(suffix.begin(), suffix.end(), name.end() - suffix.size(), [](char a, char b) {
+    return a == std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+// The entry name for a relative path, or a problem with it.
+bool EntryName(const fs::path& relative, std::string* name, std::string* problem) {
+  const std::string path = relative.generic_string();
+  if (path.find('\\') != std::string::npos) {
+    *problem = "a backslash in its name would read as a folder separator in the archive";
+    return false;
+  }
+  *name = path;
+  std::replace(name->begin(), name->end(), '/', '\\');
+  return CheckOutputPathForm(*name, problem);
+}
+
+void AddFile(const fs::path& path, const fs::path& relative, std::vector<InputFile>* files,
+             std::vector<std::string>* problems) {
+  std::string name;
+  std::string problem;
+  if (EntryName(relative, &name, &problem)) {
+    files->push_back({path.string(), name});
+  } else {
+    problems->push_back(DisplayName(path.string()) + ": " + problem);
+  }
+}
+
+void AddFolder(const fs::path& folder, std::vector<InputFile>* files,
+               std::vector<std::string>* problems) {
+  std::vector<fs::path> found;
+  std::error_code error;
+  fs::recursive_directory_iterator walk(folder, error);
+  for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
+    std::error_code unreadable;  // a dangling link, say: not a file to take
+    if (walk->is_regular_file(unreadable) && EndsInWav(walk->path().filename().string())) {
+      found.push_back(walk->path());
+    }
+  }
+  if (error) {
+    problems->push_back(DisplayName(folder.string()) +
+                        ": cannot read the folder: " + error.message());
+    return;
+  }
+  if (found.empty()) {
+    problems->push_back(DisplayName(folder.string()) + ": holds no .wav files");
+    return;
+  }
+  std::sort(found.begin(), found.end(),
+            [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
+  for (const fs::path& path : found)
+    AddFile(path, path.lexically_relative(folder), files, problems);
+}
+
+}  // namespace
+
+bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<InputFile>* files,
+                    std::vector<std::string>* problems) {
+  for (const std::string& argument : arguments) {
+    std::error_code error;
+    const fs::file_status status = fs::status(argument, error);
+    if (fs::is_directory(status)) {
+      AddFolder(argument, files, problems);
+    } else if (fs::exists(status)) {
+      AddFile(argument, fs::path(argument).filename(), files, problems);
+    } else {
+      problems->push_back(DisplayName(argument) + ": " +
+                          (error ? error.message() : "no such file or folder"));
+    }
+  }
+  std::set<std::string> names;
+  for (const InputFile& file : *files) {
+    if (!names.insert(file.name).second) {
+      problems->push_back(DisplayName(file.path) + ": another input is stored as " +
+                          DisplayName(file.name) + " too");
+    }
+  }
+  return problems->empty();
+}

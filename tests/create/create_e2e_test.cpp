@@ -1,0 +1,340 @@
+// `pak create` through the programs: WAV files made by sox and ffmpeg go into
+// an archive and come back out of unpak as the same files.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/pak_reader.h"
+#include "platform/byte_order.h"
+#include "tests/support/file_io.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/wave_bytes.h"
+#include "tools/synth.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+ProgramResult RunTool(const std::vector<std::string>& argv, const fs::path& cwd) {
+  std::vector<std::string> command{"env"};
+  command.insert(command.end(), argv.begin(), argv.end());
+  return RunProgram("/usr/bin/env", command, cwd);
+}
+
+ProgramResult Pak(const std::vector<std::string>& argv, const fs::path& cwd) {
+  std::vector<std::string> command{"pak"};
+  command.insert(command.end(), argv.begin(), argv.end());
+  return RunProgram(PAK_BINARY, command, cwd);
+}
+
+struct Chunk {
+  std::string id;
+  Bytes data;
+  size_t offset = 0;  // of the data in the file
+};
+
+std::vector<Chunk> Chunks(const Bytes& file) {
+  std::vector<Chunk> chunks;
+  for (size_t at = 12; at + 8 <= file.size();) {
+    const size_t size = std::min<size_t>(LoadLe32(&file[at + 4]), file.size() - at - 8);
+    chunks.push_back({std::string(file.begin() + at, file.begin() + at + 4),
+                      Bytes(file.begin() + at + 8, file.begin() + at + 8 + size), at + 8});
+    at += 8 + size + size % 2;
+  }
+  return chunks;
+}
+
+const Chunk& Find(const std::vector<Chunk>& chunks, const std::string& id) {
+  static const Chunk none;
+  const auto found = std::ranges::find(chunks, id, &Chunk::id);
+  return found == chunks.end() ? none : *found;
+}
+
+// The file with `front` put before its first chunk, `before` before "data"
+// and `after` behind it.
+Bytes WithChunks(const Bytes& file, const Bytes& front, const Bytes& before, const Bytes& after) {
+  const size_t data = Find(Chunks(file), "data").offset - 8;
+  Bytes out(file.begin(), file.begin() + 12);
+  AppendBytes(&out, front);
+  out.insert(out.end(), file.begin() + 12, file.begin() + long(data));
+  AppendBytes(&out, before);
+  out.insert(out.end(), file.begin() + long(data), file.end());
+  AppendBytes(&out, after);
+  StoreLe32(&out[4], uint32_t(out.size() - 8));
+  return out;
+}
+
+// The file's audio as sox decodes it, interleaved, full scale 1.
+std::vector<float> SoxAudio(const fs::path& file) {
+  const ProgramResult sox = RunTool({"sox", "-D", file, "-t", "f32", "-"}, file.parent_path());
+  std::vector<float> samples(sox.out.size() / 4);
+  std::memcpy(samples.data(), sox.out.data(), samples.size() * 4);
+  return samples;
+}
+
+double SnrDb(const std::vector<float>& reference, const std::vector<float>& actual,
+             size_t lag = 0) {
+  double signal = 0, noise = 0;
+  for (size_t i = 0; i < reference.size() && i + lag < actual.size(); ++i) {
+    signal += double{reference[i]} * reference[i];
+    noise += std::pow(double{actual[i + lag]} - reference[i], 2);
+  }
+  return 10 * std::log10(signal / noise);
+}
+
+// The lag, in sample frames from -8 to 8, at which `actual` correlates best
+// with `reference`.
+int BestLag(const std::vector<float>& reference, const std::vector<float>& actual, int channels) {
+  int best = 0;
+  double bestProduct = -1e300;
+  for (int lag = -8; lag <= 8; ++lag) {
+    double product = 0;
+    for (long i = 8 * channels; i + 8 * channels < long(reference.size()); ++i) {
+      const long j = i + lag * channels;
+      if (j < long(actual.size())) product += double{reference[i]} * actual[j];
+    }
+    if (product > bestProduct) std::tie(best, bestProduct) = std::tie(lag, product);
+  }
+  return best;
+}
+
+// The block unpak must write for an input "fmt ": a PCM header without
+// cbSize; for WAVE_FORMAT_EXTENSIBLE the plain block of its subformat.
+Bytes ExpectedFormat(const Bytes& format) {
+  uint16_t tag = LoadLe16(format.data());
+  if (tag == 0xFFFE) tag = LoadLe16(&format[24]);
+  Bytes plain(format.begin(), format.begin() + 16);
+  StoreLe16(plain.data(), tag);
+  if (tag == 1) return plain;
+  if (LoadLe16(format.data()) == 0xFFFE) return AppendBytes(&plain, {0, 0}), plain;
+  return Bytes(format.begin(), format.begin() + 18 + LoadLe16(&format[16]));
+}
+
+// The MP3 streams and codec delays of the archive's entries, by path.
+std::map<std::string, std::pair<Bytes, uint16_t>> Mp3Streams(const Bytes& pak) {
+  std::map<std::string, std::pair<Bytes, uint16_t>> streams;
+  PakHeader header;
+  std::string reason;
+  if (!ReadPakHeader(pak.data(), pak.size(), &header, &reason)) return streams;
+  for (uint32_t i = 0; i < header.entryCount; ++i) {
+    const PakEntry entry = ReadPakEntry(pak.data(), header, i);
+    EntryView view;
+    if (!ResolvePakEntry(pak.data(), pak.size(), header, entry, &view, &reason)) continue;
+    const std::vector<Chunk> chunks = Chunks(Bytes(view.payload, view.payload + view.payloadSize));
+    streams[view.path] = {Find(chunks, "data").data, LoadLe16(&Find(chunks, "fmt ").data[28])};
+  }
+  return streams;
+}
+
+struct Source {
+  const char* path;
+  int channels, rate;
+  std::vector<std::string> encode;  // sox or ffmpeg, and the options that set the format
+  bool chunks;                      // "JUNK" before "fmt ", "LIST" before "data", "cue " after
+  double minSnr;                    // of unpak's output against the input, in dB
+};
+
+TEST(Create, WavFilesFromOtherToolsComeBackFromUnpak) {
+  const std::vector<Source> sources = {
+      {"u8.wav", 1, 22050, {"sox", "-b", "8", "-e", "unsigned"}, false, 24},
+      {"s16.wav", 2, 44100, {"ffmpeg", "-c:a", "pcm_s16le"}, true, 42},
+      {"music/s24.wav", 2, 48000, {"ffmpeg", "-c:a", "pcm_s24le"}, false, 51},
+      {"music/f32.wav", 1, 32000, {"sox", "-e", "floating-point", "-b", "32"}, true, 57},
+      {"music/deep/f32x.wav", 2, 24000, {"ffmpeg", "-c:a", "pcm_f32le"}, false, 42},
+      {"sfx/ulaw.wav", 2, 8000, {"sox", "-e", "u-law"}, false, 24},
+      {"sfx/alaw.wav", 1, 16000, {"ffmpeg", "-c:a", "pcm_alaw"}, true, 26},
+      {"sfx/ima.wav", 1, 11025, {"sox", "-e", "ima-adpcm"}, false, 23},
+      {"sfx/ima2.wav", 2, 22050, {"ffmpeg", "-c:a", "adpcm_ima_wav"}, true, 22},
+      {"voice/gsm.WAV", 1, 8000, {"ffmpeg", "-c:a", "libgsm_ms"}, false, 13},
+      {"voice/s16.wav", 1, 12000, {"sox", "-b", "16"}, true, 50},
+      {"hires.wav", 1, 96000, {"ffmpeg", "-c:a", "pcm_s16le"}, false, 57},
+  };
+  TempDir dir;
+  const fs::path in = dir.path / "in";
+  for (const Source& source : sources) {
+    const fs::path path = in / source.path;
+    fs::create_directories(path.parent_path());
+    // A chord with a sweep, each channel its own, 0.6 s in 32-bit float.
+    const std::string tone = "0.3*sin(2*PI*220*t)+0.2*sin(2*PI*(300+900*t)*t)+0.1*sin(2*PI*1250*t)";
+    const std::string master = (dir.path / "master.wav").string();
+    ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                       "aevalsrc=" + tone + (source.channels == 2 ? "|0.8*(" + tone + ")" : "") +
+                           ":s=" + std::to_string(source.rate) + ":d=0.6",
+                       "-c:a", "pcm_f32le", master},
+                      dir.path)
+                  .exitStatus,
+              0);
+    std::vector<std::string> command{source.encode[0]};
+    if (command[0] == "sox") command.insert(command.end(), {"-D", master});
+    if (command[0] == "ffmpeg") command.insert(command.end(), {"-v", "error", "-i", master});
+    command.insert(command.end(), source.encode.begin() + 1, source.encode.end());
+    command.push_back(path.string());
+    ASSERT_EQ(RunTool(command, dir.path).exitStatus, 0) << source.path;
+    if (source.chunks) {
+      Bytes list = Text("INFOINAM");
+      AppendBytes(&list, Le32(6));
+      AppendBytes(&list, Text(std::string("Title", 6)));
+      Bytes cue = Le32(1);
+      AppendBytes(&cue, Bytes(20));
+      ASSERT_TRUE(WriteBytes(path, WithChunks(ReadBytes(path), ChunkBytes("JUNK", Bytes(3, 7)),
+                                              ChunkBytes("LIST", list), ChunkBytes("cue ", cue))));
+    }
+  }
+  ASSERT_EQ(Pak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
+  // The same inputs give the same archive, byte for byte.
+  ASSERT_EQ(Pak({"create", "b.pak", "in"}, dir.path).exitStatus, 0);
+  EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
+  EXPECT_EQ(Pak({"list", "a.pak"}, dir.path).exitStatus, 0);
+  EXPECT_EQ(Pak({"test", "a.pak"}, dir.path).exitStatus, 0);
+  fs::create_directory(dir.path / "out");
+  ASSERT_EQ(RunUnpak((dir.path / "a.pak").string(), dir.path / "out").exitStatus, 0);
+
+  const auto streams = Mp3Streams(ReadBytes(dir.path / "a.pak"));
+  for (const Source& source : sources) {
+    SCOPED_TRACE(source.path);
+    const Bytes input = ReadBytes(in / source.path);
+    const Bytes output = ReadBytes(dir.path / "out" / source.path);
+    const std::vector<Chunk> inputChunks = Chunks(input), outputChunks = Chunks(output);
+    const Chunk& inputData = Find(inputChunks, "data");
+    const Chunk& outputData = Find(outputChunks, "data");
+    EXPECT_EQ(Find(outputChunks, "fmt ").data, ExpectedFormat(Find(inputChunks, "fmt ").data));
+    EXPECT_EQ(outputData.data.size(), inputData.data.size());
+    // The other chunks, in order, after "fmt ".
+    std::vector<std::pair<std::string, Bytes>> inputOthers, outputOthers;
+    for (const Chunk& chunk : inputChunks) {
+      if (chunk.id != "fmt " && chunk.id != "data") inputOthers.push_back({chunk.id, chunk.data});
+    }
+    for (const Chunk& chunk : outputChunks) {
+      if (chunk.id != "fmt " && chunk.id != "data") outputOthers.push_back({chunk.id, chunk.data});
+    }
+    EXPECT_EQ(outputOthers, inputOthers);
+    EXPECT_EQ(outputChunks.front().id, "fmt ");
+    // Where "fmt " comes first at unpak's size, every byte around the audio is the input's.
+    if (inputChunks.front().id == "fmt " &&
+        inputChunks.front().data == Find(outputChunks, "fmt ").data) {
+      Bytes inputAround = input, outputAround = output;
+      std::fill_n(inputAround.begin() + long(inputData.offset), inputData.data.size(), 0);
+      std::fill_n(outputAround.begin() + long(outputData.offset), outputData.data.size(), 0);
+      EXPECT_EQ(outputAround, inputAround);
+    }
+
+    const std::vector<float> original = SoxAudio(in / source.path);
+    const std::vector<float> unpacked = SoxAudio(dir.path / "out" / source.path);
+    EXPECT_EQ(unpacked.size(), original.size());
+    EXPECT_EQ(BestLag(original, unpacked, source.channels), 0);
+    const double snr = SnrDb(original, unpacked);
+    EXPECT_GE(snr, source.minSnr);
+    // The MP3 stream alone, decoded by the mpg123 program, delay cut.
+    std::string name = source.path;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    const auto& [mp3, delay] = streams.at(name);
+    ASSERT_TRUE(WriteBytes(dir.path / "x.mp3", mp3));
+    const std::string decoded =
+        RunTool({"mpg123", "-q", "--no-gapless", "-e", "s16", "-s", "x.mp3"}, dir.path).out;
+    std::vector<float> mpg123(decoded.size() / 2);
+    for (size_t i = 0; i < mpg123.size(); ++i) {
+      mpg123[i] =
+          float(int16_t(LoadLe16(reinterpret_cast<const uint8_t*>(&decoded[2 * i])))) / 32768.f;
+    }
+    const size_t lag = size_t{delay} * source.channels;
+    const double mp3Snr = source.rate <= 48000 ? SnrDb(original, mpg123, lag) : NAN;
+    std::printf("%-20s SNR %5.1f dB (the MP3 stream alone %5.1f dB), codec delay %u\n", source.path,
+                snr, mp3Snr, delay);
+    if (source.rate > 48000) continue;  // the stream is at another rate than the input
+    EXPECT_GE(mp3Snr, source.minSnr);
+    // Where unpak writes 16-bit PCM at the stream's rate, it writes mpg123's samples.
+    if (LoadLe16(&Find(inputChunks, "fmt ").data[14]) == 16) {
+      const Bytes& pcm = outputData.data;
+      EXPECT_EQ(std::string(decoded.begin() + long(2 * lag),
+                            decoded.begin() + long(2 * lag + pcm.size())),
+                std::string(pcm.begin(), pcm.end()));
+    }
+  }
+}
+
+TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
+  TempDir dir;
+  ASSERT_TRUE(WriteBytes(dir.path / "a.pak", Text("old")));
+  const std::vector<std::string> tone{"synth", "0.1", "sine", "300"};
+  const struct {
+    std::vector<std::string> make;  // the input, named by the command's last path
+    std::string input, problem;
+    int status;
+  } cases[] = {
+      {{"sox", "-n", "-r", "8000", "-c", "3", "three.wav"}, "three.wav", "it has 3 channels", 1},
+      {{"sox", "-n", "-r", "8000", "-e", "ms-adpcm", "ms.wav"},
+       "ms.wav",
+       "its format (tag 0x0002) has a block of 50 bytes, more than the archive's 22-byte",
+       1},
+      {{"sox", "-n", "-r", "8000", "-e", "floating-point", "-b", "64", "f64.wav"},
+       "f64.wav",
+       "unpak could not write it back: IEEE float target: wBitsPerSample 64 should be 32",
+       1},
+      {{"sox", "-n", "-r", "8000", "-t", "aiff", "aiff.wav"}, "aiff.wav", "not a WAV file", 1},
+      {{"mkdir", "empty"}, "empty", "holds no .wav files", 1},
+  };
+  std::vector<std::string> made{"a.pak"};
+  for (const auto& c : cases) {
+    std::vector<std::string> make = c.make;
+    if (make[0] == "sox") make.insert(make.end(), tone.begin(), tone.end());
+    ASSERT_EQ(RunTool(make, dir.path).exitStatus, 0) << c.input;
+    made.push_back(c.input + (c.input == "empty" ? "/" : ""));
+    const ProgramResult result = Pak({"create", "a.pak", c.input}, dir.path);
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_NE(result.err.find("pak: " + c.input + ": " + c.problem), std::string::npos)
+        << result.err;
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(ListTree(dir.path), made);
+    EXPECT_EQ(ReadBytes(dir.path / "a.pak"), Text("old"));
+  }
+  const ProgramResult missing = Pak({"create", "no/a.pak", "three.wav"}, dir.path);
+  EXPECT_EQ(missing.exitStatus, 2);
+  EXPECT_NE(missing.err.find("pak: no/a.pak: cannot create the output file in no"),
+            std::string::npos)
+      << missing.err;
+}
+
+TEST(Create, AnInterruptedRunLeavesNoArchiveAndNoTemporaryFile) {
+  TempDir dir;
+  // Two long inputs, so that the run is still encoding when the signal comes.
+  for (const char* name : {"a.wav", "b.wav"}) {
+    Bytes pcm;
+    for (int16_t sample : SynthesizeMusic(2, 44100, 44100 * 20, 1))
+      AppendBytes(&pcm, {uint8_t(sample), uint8_t(sample >> 8)});
+    Bytes wave = Text("RIFF");
+    AppendBytes(&wave, Le32(uint32_t(4 + 24 + 8 + pcm.size())));
+    AppendBytes(&wave, Text("WAVE"));
+    AppendBytes(&wave,
+                ChunkBytes("fmt ", {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}));
+    AppendBytes(&wave, ChunkBytes("data", pcm));
+    ASSERT_TRUE(WriteBytes(dir.path / name, wave));
+  }
+  ASSERT_TRUE(WriteBytes(dir.path / "a.pak", Text("old")));
+  const auto interrupt = [&](pid_t pid) {  // once the first payload is written
+    for (int tries = 0; tries < 20000; ++tries, usleep(500)) {
+      std::error_code error;
+      const std::vector<std::string> now = ListTree(dir.path);
+      if (now.front().rfind(".unpak-", 0) == 0 && fs::file_size(dir.path / now.front(), error) > 0)
+        break;
+    }
+    kill(pid, SIGINT);
+  };
+  EXPECT_EQ(
+      RunProgram(PAK_BINARY, {"pak", "create", "a.pak", "a.wav", "b.wav"}, dir.path, interrupt)
+          .exitStatus,
+      128 + SIGINT);
+  EXPECT_EQ(ListTree(dir.path), (std::vector<std::string>{"a.pak", "a.wav", "b.wav"}));
+  EXPECT_EQ(ReadBytes(dir.path / "a.pak"), Text("old"));
+}
+
+}  // namespace
