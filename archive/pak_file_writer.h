@@ -5,6 +5,7 @@
 // payload in turn, then the tables.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ bool BeginPakFile(ChunkFile& file, std::vector<PakRecord> records, PakFileWriter
 // failure or when the archive would grow past 4 GiB.
 bool WritePakPayload(PakFileWriter& writer, const std::vector<uint8_t>& payload,
                      std::string* reason);
+
+// The pieces the functions above are made of, for archives whose tables are
+// built otherwise: room for `tablesSize` bytes of tables in `file`; one
+// payload appended, its offset in `offset`; the tables written over the room.
+bool ReservePakTables(ChunkFile& file, uint64_t tablesSize, PakFileWriter* writer,
+                      std::string* reason);
+bool AppendPakPayload(PakFileWriter& writer, std::span<const uint8_t> payload, uint32_t* offset,
+                      std::string* reason);
+bool WritePakTables(PakFileWriter& writer, std::span<const uint8_t> tables, std::string* reason);
 
 // Writes the tables once every payload is in. False, with the reason, on a
 // write failure.

@@ -31,39 +31,44 @@ void AppendChunk(std::vector<uint8_t>* out, const RiffChunk& chunk) {
 
 }  // namespace
 
-std::vector<uint8_t> BuildPakTables(const std::vector<PakRecord>& records,
-                                    uint32_t totalUnpackedSize) {
+std::vector<uint8_t> BuildPakTablesOf(const std::vector<PakEntry>& entries,
+                                      const std::vector<uint8_t>& nameTable,
+                                      uint32_t totalUnpackedSize) {
   const size_t entryTableOffset = kPakHeaderSize;
-  const size_t nameTableOffset = entryTableOffset + records.size() * kPakEntrySize;
-  size_t nameTableSize = 0;
-  for (const PakRecord& record : records) {
-    nameTableSize += record.path.size() + 1;
-  }
-
   std::vector<uint8_t> pak;
   AppendLe32(&pak, totalUnpackedSize);
-  AppendLe32(&pak, static_cast<uint32_t>(records.size()));
+  AppendLe32(&pak, static_cast<uint32_t>(entries.size()));
   AppendLe32(&pak, static_cast<uint32_t>(entryTableOffset));
-  AppendLe32(&pak, static_cast<uint32_t>(nameTableOffset));
-
-  size_t nameOffset = 0;
-  size_t dataOffset = nameTableOffset + nameTableSize;
-  for (const PakRecord& record : records) {
-    AppendLe32(&pak, static_cast<uint32_t>(dataOffset));
-    AppendLe32(&pak, static_cast<uint32_t>(nameOffset));
-    AppendLe32(&pak, record.payloadSize);
-    uint8_t target[kTargetFormatSize] = {};
-    std::copy_n(record.targetFormat.begin(),
-                std::min(record.targetFormat.size(), kTargetFormatSize), target);
-    pak.insert(pak.end(), target, target + kTargetFormatSize);
-    nameOffset += record.path.size() + 1;
-    dataOffset += record.payloadSize;
+  AppendLe32(&pak, static_cast<uint32_t>(entryTableOffset + entries.size() * kPakEntrySize));
+  for (const PakEntry& entry : entries) {
+    AppendLe32(&pak, entry.dataOffset);
+    AppendLe32(&pak, entry.nameOffset);
+    AppendLe32(&pak, entry.dataSize);
+    pak.insert(pak.end(), entry.targetFormat, entry.targetFormat + kTargetFormatSize);
   }
-  for (const PakRecord& record : records) {
-    pak.insert(pak.end(), record.path.begin(), record.path.end());
-    pak.push_back('\0');
-  }
+  pak.insert(pak.end(), nameTable.begin(), nameTable.end());
   return pak;
+}
+
+std::vector<uint8_t> BuildPakTables(const std::vector<PakRecord>& records,
+                                    uint32_t totalUnpackedSize) {
+  std::vector<PakEntry> entries(records.size());
+  std::vector<uint8_t> nameTable;
+  for (size_t i = 0; i < records.size(); ++i) {
+    entries[i].nameOffset = static_cast<uint32_t>(nameTable.size());
+    entries[i].dataSize = records[i].payloadSize;
+    const std::vector<uint8_t>& target = records[i].targetFormat;
+    std::copy_n(target.begin(), std::min(target.size(), kTargetFormatSize),
+                entries[i].targetFormat);
+    nameTable.insert(nameTable.end(), records[i].path.begin(), records[i].path.end());
+    nameTable.push_back('\0');
+  }
+  size_t dataOffset = kPakHeaderSize + records.size() * kPakEntrySize + nameTable.size();
+  for (PakEntry& entry : entries) {
+    entry.dataOffset = static_cast<uint32_t>(dataOffset);
+    dataOffset += entry.dataSize;
+  }
+  return BuildPakTablesOf(entries, nameTable, totalUnpackedSize);
 }
 
 std::vector<uint8_t> BuildPak(const std::vector<PakEntrySource>& entries,

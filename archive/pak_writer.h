@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/pak_format.h"
 #include "platform/wave_format.h"
 
 struct PakEntrySource {
@@ -30,6 +31,12 @@ struct PakRecord {
 // back to back in the records' order.
 std::vector<uint8_t> BuildPakTables(const std::vector<PakRecord>& records,
                                     uint32_t totalUnpackedSize);
+
+// The header, the entry table of `entries` as they are, then `nameTable`,
+// which their name offsets point into.
+std::vector<uint8_t> BuildPakTablesOf(const std::vector<PakEntry>& entries,
+                                      const std::vector<uint8_t>& nameTable,
+                                      uint32_t totalUnpackedSize);
 
 struct RiffChunk {
   std::string id;             // four characters

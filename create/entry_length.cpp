@@ -90,3 +90,15 @@ bool ChooseEntryLength(std::span<const uint8_t> target, std::span<const uint8_t>
   length->framesToEncode = std::max(inputFrames, lowest);
   return true;
 }
+
+bool ChooseEntryLengthOfFrames(std::span<const uint8_t> target, std::span<const uint8_t> mp3Format,
+                               uint64_t frames, EntryLength* length, std::string* reason) {
+  const WaveFormat format = ReadWaveFormat(target.data());
+  const uint64_t samplesPerBlock =
+      format.wFormatTag == kWaveFormatPcm ? 1 : SamplesPerBlock(target, format);
+  const uint64_t dataLength =
+      (frames + samplesPerBlock - 1) / samplesPerBlock * uint64_t{format.nBlockAlign};
+  if (dataLength > kLongest) return TooLong(reason);
+  return ChooseEntryLength(target, mp3Format, frames, static_cast<uint32_t>(dataLength), length,
+                           reason);
+}

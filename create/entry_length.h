@@ -22,3 +22,9 @@ struct EntryLength {
 bool ChooseEntryLength(std::span<const uint8_t> target, std::span<const uint8_t> mp3Format,
                        uint64_t inputFrames, uint32_t dataLength, EntryLength* length,
                        std::string* reason);
+
+// The same for audio of `frames` sample frames at the target's rate, whose
+// "data" chunk in the target's format would hold them all: whole blocks,
+// the last one padded.
+bool ChooseEntryLengthOfFrames(std::span<const uint8_t> target, std::span<const uint8_t> mp3Format,
+                               uint64_t frames, EntryLength* length, std::string* reason);

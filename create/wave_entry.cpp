@@ -6,6 +6,7 @@
 
 #include "archive/pak_format.h"
 #include "convert/entry_facts.h"
+#include "create/channel_mix.h"
 #include "create/mp3_encoder.h"
 #include "create/resampler.h"
 #include "create/sound_reader.h"
@@ -43,8 +44,9 @@ bool ChooseMp3Settings(const WaveFormat& input, const CreateSettings& settings, 
   return true;
 }
 
-// Reads the planned payload as unpak would, for the size of its output.
-bool CheckWithUnpak(WaveEntryPlan* plan, std::string* reason) {
+}  // namespace
+
+bool CheckWaveEntryPlan(WaveEntryPlan* plan, std::string* reason) {
   uint8_t field[kTargetFormatSize] = {};
   std::copy(plan->target.begin(), plan->target.end(), field);
   const std::vector<uint8_t> payload = BuildEntryPayload(plan->parts);
@@ -71,8 +73,6 @@ bool CheckWithUnpak(WaveEntryPlan* plan, std::string* reason) {
   return true;
 }
 
-}  // namespace
-
 bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& settings,
                    CodecDelays* delays, WaveEntryPlan* plan, std::string* reason) {
   WaveChunks chunks;
@@ -92,6 +92,7 @@ bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& sett
   }
   plan->inputSize = size;
   plan->inputRate = input.nSamplesPerSec;
+  plan->inputChannels = input.nChannels;
   uint16_t delay = 0;
   if (!ChooseMp3Settings(input, settings, &plan->mp3, reason) ||
       !FindCodecDelay(plan->mp3.rate, plan->mp3.channels, delays, &delay, reason)) {
@@ -108,14 +109,14 @@ bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& sett
   plan->parts.decodedLength = plan->length.decodedLength;
   plan->parts.kept = std::move(chunks.before);
   plan->parts.tail = std::move(chunks.after);
-  return CheckWithUnpak(plan, reason);
+  return CheckWaveEntryPlan(plan, reason);
 }
 
 bool EncodeWaveEntry(const uint8_t* bytes, size_t size, WaveEntryPlan* plan, std::string* reason) {
   const SoundReaderPtr reader = OpenSoundReader(bytes, size, reason);
   if (!reader) return false;
   const Mp3Settings& mp3 = plan->mp3;
-  if (size != plan->inputSize || reader->info.channels != mp3.channels ||
+  if (size != plan->inputSize || reader->info.channels != plan->inputChannels ||
       reader->info.samplerate != static_cast<int>(plan->inputRate)) {
     return Refuse("it changed since it was checked", reason);
   }
@@ -128,7 +129,9 @@ bool EncodeWaveEntry(const uint8_t* bytes, size_t size, WaveEntryPlan* plan, std
   }
   const uint64_t passFrames =
       kFramesPerPass * Layer3FrameSamples(mp3.rate) * plan->inputRate / mp3.rate;
-  std::vector<float> input(passFrames * mp3.channels);
+  const uint16_t channels = plan->inputChannels;
+  std::vector<float> input(passFrames * channels);
+  std::vector<float> mixed;
   std::vector<float> resampled;
   std::vector<uint8_t>& stream = plan->parts.mp3;
   stream.clear();
@@ -142,15 +145,19 @@ bool EncodeWaveEntry(const uint8_t* bytes, size_t size, WaveEntryPlan* plan, std
                                    ? plan->length.framesToEncode - done - frames
                                    : 0;
       const size_t padding = static_cast<size_t>(std::min<uint64_t>(missing, passFrames - frames));
-      std::fill_n(input.begin() + static_cast<ptrdiff_t>(frames * mp3.channels),
-                  padding * mp3.channels, 0.f);
+      std::fill_n(input.begin() + static_cast<ptrdiff_t>(frames * channels), padding * channels,
+                  0.f);
       frames += padding;
       more = frames == passFrames;
     }
     done += frames;
     const float* samples = input.data();
+    if (channels != mp3.channels) {
+      MixChannels(samples, frames, mp3.channels, &mixed);
+      samples = mixed.data();
+    }
     if (resampler) {
-      if (!Resample(*resampler, input.data(), frames, !more, &resampled, reason)) return false;
+      if (!Resample(*resampler, samples, frames, !more, &resampled, reason)) return false;
       samples = resampled.data();
       frames = resampled.size() / mp3.channels;
     }

@@ -22,6 +22,7 @@ struct WaveEntryPlan {
   FormatBlock target;  // what the entry's target format field holds
   size_t inputSize = 0;
   uint32_t inputRate = 0;
+  uint16_t inputChannels = 0;  // remixed to the MP3's channels when they differ
   Mp3Settings mp3;
   EntryLength length;
   PayloadParts parts;       // the payload's chunks; the MP3 stream comes from encoding
@@ -36,6 +37,10 @@ struct WaveEntryPlan {
 // write it back.
 bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& settings,
                    CodecDelays* delays, WaveEntryPlan* plan, std::string* reason);
+
+// Reads the planned payload as unpak would, for plan->outputSize. False,
+// with the reason, when unpak could not write it back at the planned length.
+bool CheckWaveEntryPlan(WaveEntryPlan* plan, std::string* reason);
 
 // Encodes the file's audio into plan->parts.mp3, printing "#" per pass of
 // 32 MP3 frames' worth of audio. False, with the reason, on failure or when

@@ -18,6 +18,7 @@ void AddListCommand(CLI::App& pak, int* status);
 void AddTestCommand(CLI::App& pak, int* status);
 void AddExtractCommand(CLI::App& pak, int* status);
 void AddCreateCommand(CLI::App& pak, int* status);
+void AddUpdateCommand(CLI::App& pak, int* status);
 
 // A new subcommand with its own --help.
 CLI::App* AddCommand(CLI::App& pak, const char* name, const char* description);

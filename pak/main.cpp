@@ -8,7 +8,8 @@
 
 int main(int argc, char** argv) {
   PrepareProcess("pak");
-  CLI::App pak{"List, test, extract and create .pak archives of compressed game audio.", "pak"};
+  CLI::App pak{"List, test, extract, create and update .pak archives of compressed game audio.",
+               "pak"};
   pak.set_version_flag("--version", UNPAK_VERSION, "Print the version and exit");
   // --help shows every command's usage at once.
   pak.set_help_flag();
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   AddTestCommand(pak, &status);
   AddExtractCommand(pak, &status);
   AddCreateCommand(pak, &status);
+  AddUpdateCommand(pak, &status);
   try {
     pak.parse(argc, argv);
   } catch (const CLI::Success& done) {

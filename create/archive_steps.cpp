@@ -1,0 +1,99 @@
+#include "create/archive_steps.h"
+
+#include <filesystem>
+#include <limits>
+
+#include "platform/console.h"
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
+}  // namespace
+
+void ReportProblem(const std::string& path, const std::string& reason) {
+  ConsoleError("%s: %s", DisplayName(path).c_str(), reason.c_str());
+}
+
+MappedFilePtr MapInput(const std::string& path, const struct stat* archive, std::string* reason) {
+  MappedFilePtr file = MapFileReadOnly(path.c_str(), reason);
+  if (file && archive != nullptr && file->device == archive->st_dev &&
+      file->inode == archive->st_ino) {
+    *reason = "it is the archive to be written";
+    return nullptr;
+  }
+  return file;
+}
+
+bool InputUnchanged(const MappedFile& file, std::string* reason) {
+  if (!MappedBytesLost(file.data, file.size)) return true;
+  *reason = "it changed while being read, or an I/O error";
+  return false;
+}
+
+bool PlanNewEntry(const InputFile& input, const CreateSettings& settings,
+                  const struct stat* archive, CodecDelays* delays, PlannedEntry* entry) {
+  entry->input = input;
+  std::string reason;
+  MappedFilePtr file = MapInput(input.path, archive, &reason);
+  if (!file || !PlanWaveEntry(file->data, file->size, settings, delays, &entry->plan, &reason) ||
+      !InputUnchanged(*file, &reason)) {
+    ReportProblem(input.path, reason);
+    return false;
+  }
+  return true;
+}
+
+bool EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
+                        const struct stat* archive, const PayloadWriter& write, bool* inputFault) {
+  ConsolePrint("Compressing %s : ", DisplayName(entry.input.name).c_str());
+  std::string reason;
+  MappedFilePtr file = MapInput(entry.input.path, archive, &reason);
+  *inputFault = !file || !EncodeWaveEntry(file->data, file->size, &entry.plan, &reason) ||
+                !InputUnchanged(*file, &reason);
+  bool ok = !*inputFault && write(BuildEntryPayload(entry.plan.parts), &reason);
+  entry.plan.parts = {};
+  ConsoleEndLine("\n");
+  if (!ok) ReportProblem(*inputFault ? entry.input.path : archivePath, reason);
+  return ok;
+}
+
+bool UnpackedSizeFits(const std::string& path, uint64_t totalUnpackedSize) {
+  if (totalUnpackedSize <= std::numeric_limits<uint32_t>::max()) return true;
+  ReportProblem(path, "the unpacked files would take " + std::to_string(totalUnpackedSize) +
+                          " bytes, more than an archive's header can state (4 GiB)");
+  return false;
+}
+
+bool OpenArchiveOutput(const std::string& path, ArchiveOutput* output) {
+  output->exists = stat(path.c_str(), &output->existing) == 0;
+  if (output->exists && S_ISDIR(output->existing.st_mode)) {
+    ReportProblem(path, "is a folder");
+    return false;
+  }
+  // The temporary file comes first: a folder that cannot take the archive
+  // shows before any work.
+  std::string reason;
+  int fd = -1;
+  output->pending = CreatePendingOutput(FolderOf(path), &fd, &reason);
+  output->file = OpenChunkFileOnDisk(fd);
+  if (!output->pending || !output->file) {
+    ReportProblem(path, output->pending ? "cannot write the temporary file" : reason);
+    return false;
+  }
+  return true;
+}
+
+bool PlaceArchiveOutput(ArchiveOutput& output, const std::string& path) {
+  std::string reason;
+  if (!ChunkFileClose(std::move(output.file)) ||
+      !PlacePendingOutput(std::move(output.pending), path, &reason)) {
+    ReportProblem(path,
+                  reason.empty() ? "writing the archive failed (disk full or I/O error)" : reason);
+    return false;
+  }
+  return true;
+}

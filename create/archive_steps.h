@@ -1,0 +1,62 @@
+#pragma once
+
+// The steps that `pak create` and `pak update` share: reading and planning
+// inputs, encoding them on their transcript lines, and the archive written
+// under a temporary name and put in place only when complete.
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "create/input_files.h"
+#include "create/wave_entry.h"
+#include "platform/chunk_file.h"
+#include "platform/mapped_file.h"
+#include "platform/output_file.h"
+
+struct PlannedEntry {
+  InputFile input;  // for a replaced entry, named as the archive names it
+  WaveEntryPlan plan;
+};
+
+// Prints "pak: PATH: REASON".
+void ReportProblem(const std::string& path, const std::string& reason);
+
+// Maps the input, refusing the archive's own file (`archive`, when one
+// stands at the archive's path).
+MappedFilePtr MapInput(const std::string& path, const struct stat* archive, std::string* reason);
+
+// False, with the reason, when the mapped file changed or failed to read.
+bool InputUnchanged(const MappedFile& file, std::string* reason);
+
+// Plans `input` as a new entry, as `pak create` makes one; false, reported,
+// when it cannot be stored.
+bool PlanNewEntry(const InputFile& input, const CreateSettings& settings,
+                  const struct stat* archive, CodecDelays* delays, PlannedEntry* entry);
+
+// Encodes one planned entry and hands its payload to `write`, on its
+// "Compressing" line; reports a failure, setting `inputFault` when the input
+// was at fault rather than the archive at `archivePath`.
+using PayloadWriter = std::function<bool(const std::vector<uint8_t>&, std::string*)>;
+bool EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
+                        const struct stat* archive, const PayloadWriter& write, bool* inputFault);
+
+// False, reported, when the archive's entries would unpack to more than its
+// header can state.
+bool UnpackedSizeFits(const std::string& path, uint64_t totalUnpackedSize);
+
+struct ArchiveOutput {
+  struct stat existing {};
+  bool exists = false;  // a file stands at the path
+  PendingOutputPtr pending;
+  ChunkFilePtr file;
+};
+
+// Opens the temporary file beside `path`; false, reported, when the archive
+// cannot be written there.
+bool OpenArchiveOutput(const std::string& path, ArchiveOutput* output);
+
+// Closes the temporary file and puts it at `path`; false, reported, on failure.
+bool PlaceArchiveOutput(ArchiveOutput& output, const std::string& path);

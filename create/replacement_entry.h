@@ -1,0 +1,22 @@
+#pragma once
+
+// A new payload for an existing archive entry, from a sound file: the entry
+// keeps its target format, its MP3 stream's rate, channels and bit rate, and
+// the chunks around its audio; the file's audio is remixed and resampled to
+// fit and encoded as `pak create` encodes.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "convert/entry_facts.h"
+#include "create/wave_entry.h"
+
+// Plans the entry that replaces the one whose facts are `entry` and whose
+// payload is `payload` with the sound file held in `bytes`, for
+// EncodeWaveEntry. Needs the codec module registered. False, with the
+// reason, when the file cannot be fitted to the entry.
+bool PlanReplacementEntry(const uint8_t* bytes, size_t size, const EntryFacts& entry,
+                          std::span<const uint8_t> payload, int quality, CodecDelays* delays,
+                          WaveEntryPlan* plan, std::string* reason);

@@ -1,0 +1,30 @@
+#pragma once
+
+// `pak update`: an archive rewritten so that only the entries named by its
+// inputs change. An input named as an entry (ASCII case aside) replaces it,
+// fitted to what the entry states; any other is added after the existing
+// entries, as `pak create` makes one. Every other entry is carried over byte
+// for byte, sharing what it shared. The new archive is written under a
+// temporary name and put in place only when complete.
+
+#include <string>
+#include <vector>
+
+#include "create/wave_entry.h"
+
+struct UpdateRequest {
+  std::string archive;
+  std::string output;              // empty: the archive itself
+  std::vector<std::string> paths;  // WAV files and folders
+  CreateSettings settings;         // the bit rate only for added entries
+};
+
+enum class UpdateStatus {
+  kUpdated,
+  kInputsRefused,    // an input cannot be stored or fitted; nothing was written
+  kArchiveUnusable,  // the archive cannot be read, or the new one written
+};
+
+// Needs the codec module registered. Prints a "Compressing" line per
+// replaced or added entry, a summary, and a message per problem.
+UpdateStatus UpdateArchive(const UpdateRequest& request);
