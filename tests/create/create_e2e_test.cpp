@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -335,6 +336,89 @@ TEST(Create, AnInterruptedRunLeavesNoArchiveAndNoTemporaryFile) {
       128 + SIGINT);
   EXPECT_EQ(ListTree(dir.path), (std::vector<std::string>{"a.pak", "a.wav", "b.wav"}));
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), Text("old"));
+}
+
+// The entry paths of `pak list`'s table, in order.
+std::vector<std::string> ListedPaths(const std::string& table) {
+  std::vector<std::string> paths;
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" Hz ") != std::string::npos) paths.push_back(line.substr(line.rfind(' ') + 1));
+  }
+  return paths;
+}
+
+TEST(Update, OnlyTheNamedEntriesChange) {
+  TempDir dir;
+  fs::create_directories(dir.path / "in" / "sfx");
+  fs::create_directories(dir.path / "new");
+  const std::vector<std::vector<std::string>> sources = {
+      {"in/a.wav", "-r", "22050", "-c", "1", "-b", "16"},
+      {"in/b.wav", "-r", "44100", "-c", "2", "-b", "16"},
+      {"in/sfx/c.wav", "-r", "11025", "-c", "1", "-b", "8"},
+      {"in/sfx/d.wav", "-r", "16000", "-c", "2", "-e", "ima-adpcm"},
+      {"in/e.wav", "-r", "32000", "-c", "1", "-b", "24"},
+      {"in/f.wav", "-r", "8000", "-c", "1", "-e", "u-law"},
+      {"new/B.WAV", "-r", "48000", "-c", "1", "-b", "16"},  // replaces b.wav
+      {"new/extra.wav", "-r", "24000", "-c", "2", "-b", "16"},
+      {"new/three.wav", "-r", "8000", "-c", "3", "-b", "16"},
+  };
+  for (const auto& source : sources) {
+    std::vector<std::string> command{"sox", "-n"};
+    command.insert(command.end(), source.begin() + 1, source.end());
+    command.insert(command.end(), {source[0], "synth", "0.45", "sine", "300-2000", "vol", "0.5"});
+    ASSERT_EQ(RunTool(command, dir.path).exitStatus, 0) << source[0];
+  }
+  ASSERT_EQ(Pak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
+  const Bytes old = ReadBytes(dir.path / "a.pak");
+
+  // An input that cannot be fitted leaves the archive as it was.
+  const ProgramResult refused = Pak({"update", "a.pak", "new/B.WAV", "new/three.wav"}, dir.path);
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_NE(refused.err.find("pak: new/three.wav: "), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadBytes(dir.path / "a.pak"), old);
+  EXPECT_EQ(ListTree(dir.path).front(), "a.pak");  // no temporary file
+
+  const ProgramResult updated =
+      Pak({"update", "-o", "b.pak", "a.pak", "new/B.WAV", "new/extra.wav"}, dir.path);
+  ASSERT_EQ(updated.exitStatus, 0) << updated.err;
+  EXPECT_NE(updated.out.find("Compressing b.wav : "), std::string::npos) << updated.out;
+  EXPECT_NE(updated.out.find("1 replaced, 1 added, 5 kept"), std::string::npos) << updated.out;
+  EXPECT_EQ(ReadBytes(dir.path / "a.pak"), old);
+  std::vector<std::string> paths = ListedPaths(Pak({"list", "a.pak"}, dir.path).out);
+  paths.push_back("extra.wav");
+  EXPECT_EQ(ListedPaths(Pak({"list", "b.pak"}, dir.path).out), paths);
+
+  for (const char* archive : {"a", "b"}) {
+    fs::create_directory(dir.path / archive);
+    ASSERT_EQ(RunUnpak((dir.path / (std::string(archive) + ".pak")).string(), dir.path / archive)
+                  .exitStatus,
+              0);
+  }
+  for (const char* kept : {"a.wav", "sfx/c.wav", "sfx/d.wav", "e.wav", "f.wav"})
+    EXPECT_EQ(ReadBytes(dir.path / "b" / kept), ReadBytes(dir.path / "a" / kept)) << kept;
+  // The replaced entry: its old format, the new audio at its rate and channels.
+  const std::vector<Chunk> before = Chunks(ReadBytes(dir.path / "a/b.wav"));
+  const std::vector<Chunk> after = Chunks(ReadBytes(dir.path / "b/b.wav"));
+  EXPECT_EQ(Find(after, "fmt ").data, Find(before, "fmt ").data);
+  const ProgramResult fitted =
+      RunTool({"sox", "-D", "new/B.WAV", "-t", "f32", "-r", "44100", "-c", "2", "-"}, dir.path);
+  std::vector<float> reference(fitted.out.size() / 4);
+  std::memcpy(reference.data(), fitted.out.data(), reference.size() * 4);
+  const std::vector<float> replaced = SoxAudio(dir.path / "b/b.wav");
+  EXPECT_EQ(replaced.size(), reference.size());
+  EXPECT_EQ(BestLag(reference, replaced, 2), 0);
+  EXPECT_GE(SnrDb(reference, replaced), 20);
+  // The added entry comes back as pak create's do.
+  const std::vector<Chunk> input = Chunks(ReadBytes(dir.path / "new/extra.wav"));
+  const std::vector<Chunk> added = Chunks(ReadBytes(dir.path / "b/extra.wav"));
+  EXPECT_EQ(Find(added, "fmt ").data, ExpectedFormat(Find(input, "fmt ").data));
+  EXPECT_EQ(Find(added, "data").data.size(), Find(input, "data").data.size());
+  EXPECT_EQ(BestLag(SoxAudio(dir.path / "new/extra.wav"), SoxAudio(dir.path / "b/extra.wav"), 2),
+            0);
+  // In place, the same archive.
+  ASSERT_EQ(Pak({"update", "a.pak", "new/B.WAV", "new/extra.wav"}, dir.path).exitStatus, 0);
+  EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
 }
 
 }  // namespace
