@@ -144,3 +144,12 @@ bool FindCodecDelay(uint32_t rate, uint16_t channels, CodecDelays* delays, uint1
   delays->measured[key] = *delay;
   return true;
 }
+
+bool MakeMp3SourceFormat(const Mp3Settings& mp3, CodecDelays* delays, FormatBlock* format,
+                         std::string* reason) {
+  uint16_t delay = 0;
+  if (!FindCodecDelay(mp3.rate, mp3.channels, delays, &delay, reason)) return false;
+  *format = MakeMpegLayer3Format(mp3.channels, mp3.rate, mp3.kbps * 1000,
+                                 Layer3FrameBytes(mp3.rate, mp3.kbps), delay);
+  return true;
+}

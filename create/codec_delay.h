@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "create/mpeg_settings.h"
+#include "platform/wave_format.h"
 
 // Delays measured so far in a run, by rate and channels.
 struct CodecDelays {
@@ -27,3 +28,8 @@ struct CodecDelays {
 // decoded, or no lag stands out.
 bool FindCodecDelay(uint32_t rate, uint16_t channels, CodecDelays* delays, uint16_t* delay,
                     std::string* reason);
+
+// The MPEG Layer-3 format block for MP3 audio encoded with `mp3`, with its
+// codec delay measured. False, with the reason, when it cannot be measured.
+bool MakeMp3SourceFormat(const Mp3Settings& mp3, CodecDelays* delays, FormatBlock* format,
+                         std::string* reason);

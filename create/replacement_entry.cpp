@@ -72,15 +72,11 @@ bool PlanReplacementEntry(const uint8_t* bytes, size_t size, const EntryFacts& e
   plan->inputSize = size;
   plan->inputRate = static_cast<uint32_t>(reader->info.samplerate);
   plan->inputChannels = static_cast<uint16_t>(channels);
-  uint16_t delay = 0;
   if (!KeepChunks(payload, entry.layout.decodedLength, &plan->parts, reason) ||
       !KeepMp3Settings(entry.source, quality, &plan->mp3, reason) ||
-      !FindCodecDelay(plan->mp3.rate, plan->mp3.channels, delays, &delay, reason)) {
+      !MakeMp3SourceFormat(plan->mp3, delays, &plan->parts.sourceFormat, reason)) {
     return false;
   }
-  const Mp3Settings& mp3 = plan->mp3;
-  plan->parts.sourceFormat = MakeMpegLayer3Format(mp3.channels, mp3.rate, mp3.kbps * 1000,
-                                                  Layer3FrameBytes(mp3.rate, mp3.kbps), delay);
   // The input's length at the target's rate, as a resampler rounds it.
   const uint64_t inputFrames = static_cast<uint64_t>(std::max<sf_count_t>(reader->info.frames, 0));
   const uint64_t targetRate = entry.target.nSamplesPerSec;

@@ -93,14 +93,10 @@ bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& sett
   plan->inputSize = size;
   plan->inputRate = input.nSamplesPerSec;
   plan->inputChannels = input.nChannels;
-  uint16_t delay = 0;
   if (!ChooseMp3Settings(input, settings, &plan->mp3, reason) ||
-      !FindCodecDelay(plan->mp3.rate, plan->mp3.channels, delays, &delay, reason)) {
+      !MakeMp3SourceFormat(plan->mp3, delays, &plan->parts.sourceFormat, reason)) {
     return false;
   }
-  const Mp3Settings& mp3 = plan->mp3;
-  plan->parts.sourceFormat = MakeMpegLayer3Format(mp3.channels, mp3.rate, mp3.kbps * 1000,
-                                                  Layer3FrameBytes(mp3.rate, mp3.kbps), delay);
   const uint64_t inputFrames = static_cast<uint64_t>(std::max<sf_count_t>(reader->info.frames, 0));
   if (!ChooseEntryLength(plan->target, plan->parts.sourceFormat, inputFrames, chunks.dataLength,
                          &plan->length, reason)) {
