@@ -2,15 +2,10 @@
 
 #include "archive/pak_file_writer.h"
 #include "create/archive_steps.h"
-#include "platform/console.h"
 
 CreateStatus CreateArchive(const CreateRequest& request) {
   std::vector<InputFile> inputs;
-  std::vector<std::string> problems;
-  if (!ListInputFiles(request.paths, &inputs, &problems)) {
-    for (const std::string& problem : problems) ConsoleError("%s", problem.c_str());
-    return CreateStatus::kInputsRefused;
-  }
+  if (!ListInputFiles(request.paths, &inputs)) return CreateStatus::kInputsRefused;
   const std::string& path = request.archive;
   ArchiveOutput output;
   if (!OpenArchiveOutput(path, &output)) return CreateStatus::kArchiveUnwritable;

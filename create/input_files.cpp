@@ -71,8 +71,9 @@ void AddFolder(const fs::path& folder, std::vector<InputFile>* files,
 
 }  // namespace
 
-bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<InputFile>* files,
-                    std::vector<std::string>* problems) {
+bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<InputFile>* files) {
+  std::vector<std::string> found;
+  std::vector<std::string>* problems = &found;
   for (const std::string& argument : arguments) {
     std::error_code error;
     const fs::file_status status = fs::status(argument, error);
@@ -92,5 +93,6 @@ bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<Input
                           DisplayName(file.name) + " too");
     }
   }
-  return problems->empty();
+  for (const std::string& problem : found) ConsoleError("%s", problem.c_str());
+  return found.empty();
 }

@@ -13,8 +13,7 @@ struct InputFile {
 // The files that `arguments` name, in order: a file stands for itself,
 // named by its own file name; a folder for every file below it whose name
 // ends in ".wav" (any case), in byte order of their paths, named by their
-// paths relative to it. False, with one message per problem in `problems`
-// (a path that cannot be read, a folder without WAV files, a name that
-// unpak would not write, two files under one name).
-bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<InputFile>* files,
-                    std::vector<std::string>* problems);
+// paths relative to it. False, after one message per problem (a path that
+// cannot be read, a folder without WAV files, a name that unpak would not
+// write, two files under one name).
+bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<InputFile>* files);

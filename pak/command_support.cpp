@@ -1,4 +1,6 @@
 #include "app/codec_loader.h"
+#include "create/mpeg_settings.h"
+#include "create/wave_entry.h"
 #include "pak/commands.h"
 #include "platform/console.h"
 
@@ -7,6 +9,14 @@ CLI::App* AddCommand(CLI::App& pak, const char* name, const char* description) {
   command->set_help_all_flag();
   command->set_help_flag("-h,--help", "Print this command's help and exit");
   return command;
+}
+
+void AddEncodingOptions(CLI::App* command, CreateSettings* settings,
+                        const std::string& bitrateHelp) {
+  command->add_option("-b", settings->kbps, bitrateHelp)->check(CLI::IsMember(Layer3Bitrates()));
+  command->add_option("-q", settings->quality, "LAME's quality: 0 best to 9 fastest")
+      ->default_val(2)
+      ->check(CLI::Range(0, 9));
 }
 
 bool LoadCodecsForCommand() {

@@ -23,6 +23,12 @@ void AddUpdateCommand(CLI::App& pak, int* status);
 // A new subcommand with its own --help.
 CLI::App* AddCommand(CLI::App& pak, const char* name, const char* description);
 
+struct CreateSettings;
+// -b and -q, LAME's bit rate and quality; `bitrateHelp` says which entries
+// the bit rate is for.
+void AddEncodingOptions(CLI::App* command, CreateSettings* settings,
+                        const std::string& bitrateHelp);
+
 // Loads the codec module, saying so when it cannot. False then.
 bool LoadCodecsForCommand();
 

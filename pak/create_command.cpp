@@ -1,22 +1,15 @@
 #include <memory>
 
 #include "create/create_archive.h"
-#include "create/mpeg_settings.h"
 #include "pak/commands.h"
-#include "platform/console.h"
 
 void AddCreateCommand(CLI::App& pak, int* status) {
   auto request = std::make_shared<CreateRequest>();
   CLI::App* command = AddCommand(
       pak, "create",
       "Write a new archive of WAV files (folders are searched for *.wav), MP3-compressed");
-  command
-      ->add_option("-b", request->settings.kbps,
-                   "MP3 bit rate in kbps (default: 128 at 32000 Hz and above, 64 below)")
-      ->check(CLI::IsMember(Layer3Bitrates()));
-  command->add_option("-q", request->settings.quality, "LAME's quality: 0 best to 9 fastest")
-      ->default_val(2)
-      ->check(CLI::Range(0, 9));
+  AddEncodingOptions(command, &request->settings,
+                     "MP3 bit rate in kbps (default: 128 at 32000 Hz and above, 64 below)");
   command->add_option("ARCHIVE", request->archive, "The .pak archive to write")->required();
   command->add_option("PATH", request->paths, "WAV files and folders of them")->required();
   command->callback([request, status] {

@@ -1,6 +1,5 @@
 #include <memory>
 
-#include "create/mpeg_settings.h"
 #include "create/update_archive.h"
 #include "pak/commands.h"
 
@@ -10,14 +9,9 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
       pak, "update",
       "Replace the entries named like the WAV files given (folders are searched for *.wav), "
       "add the others, keep the rest as they are");
-  command
-      ->add_option("-b", request->settings.kbps,
-                   "MP3 bit rate in kbps of added entries (default: 128 at 32000 Hz and above, "
-                   "64 below); replaced entries keep theirs")
-      ->check(CLI::IsMember(Layer3Bitrates()));
-  command->add_option("-q", request->settings.quality, "LAME's quality: 0 best to 9 fastest")
-      ->default_val(2)
-      ->check(CLI::Range(0, 9));
+  AddEncodingOptions(command, &request->settings,
+                     "MP3 bit rate in kbps of added entries (default: 128 at 32000 Hz and above, "
+                     "64 below); replaced entries keep theirs");
   command->add_option("-o,--output", request->output,
                       "Write the new archive here and leave ARCHIVE as it is");
   command->add_option("ARCHIVE", request->archive, "The .pak archive to update")->required();
