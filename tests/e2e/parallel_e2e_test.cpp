@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,22 @@ TEST(Parallel, GivesWhatTheSerialRunGives) {
   }
 }
 
+// `count` stereo entries named 0.wav, 1.wav, ... (or by `name`), written to
+// `dir`/test.pak; returns the archive.
+std::vector<uint8_t> WriteStereoArchive(
+    const std::filesystem::path& dir, int count,
+    const std::function<std::string(int)>& name = [](int i) {
+      return std::to_string(i) + ".wav";
+    }) {
+  std::vector<PakEntrySource> sources;
+  for (int i = 0; i < count; ++i) {
+    sources.push_back(PakSource(PlainMusicEntry(name(i), StereoClip(), 2, 16)));
+  }
+  std::vector<uint8_t> archive = BuildPak(sources, 0);
+  EXPECT_TRUE(WriteBytes(dir / "test.pak", archive));
+  return archive;
+}
+
 // Every pending file is gone and whatever stands is whole.
 void ExpectOnlyFinishedFiles(const std::filesystem::path& dir) {
   for (const std::string& name : ListTree(dir)) {
@@ -79,12 +96,7 @@ void ExpectOnlyFinishedFiles(const std::filesystem::path& dir) {
 
 TEST(Surroundings, NeverLeavePendingFilesOrMixTheTranscriptIntoOutputs) {
   TempDir dir;
-  std::vector<PakEntrySource> sources;
-  for (int i = 0; i < 40; ++i) {
-    sources.push_back(PakSource(PlainMusicEntry(std::to_string(i) + ".wav", StereoClip(), 2, 16)));
-  }
-  const std::vector<uint8_t> archive = BuildPak(sources, 0);
-  ASSERT_TRUE(WriteBytes(dir.path / "test.pak", archive));
+  WriteStereoArchive(dir.path, 40);
   const std::string unpak = UNPAK_BINARY;
   const struct {
     std::string script;
@@ -114,12 +126,7 @@ TEST(Surroundings, NeverLeavePendingFilesOrMixTheTranscriptIntoOutputs) {
 
 TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
   TempDir dir;
-  std::vector<PakEntrySource> sources;
-  for (int i = 0; i < 30; ++i) {
-    sources.push_back(PakSource(PlainMusicEntry(std::to_string(i) + ".wav", StereoClip(), 2, 16)));
-  }
-  const std::vector<uint8_t> archive = BuildPak(sources, 0);
-  ASSERT_TRUE(WriteBytes(dir.path / "test.pak", archive));
+  const std::vector<uint8_t> archive = WriteStereoArchive(dir.path, 30);
   // Stopped once its first output stands, the archive loses its second half.
   const auto truncate = [&](pid_t pid) {
     for (int tries = 0; tries < 20000 && !std::filesystem::exists(dir.path / "0.wav"); ++tries) {
@@ -148,12 +155,8 @@ TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
 TEST(Surroundings, AFolderSwappedForALinkMidRunIsNotWrittenThrough) {
   TempDir dir;
   TempDir outside;
-  std::vector<PakEntrySource> sources;
-  for (int i = 0; i < 12; ++i) {
-    const std::string path = i == 0 ? "0.wav" : "d\\" + std::to_string(i) + ".wav";
-    sources.push_back(PakSource(PlainMusicEntry(path, StereoClip(), 2, 16)));
-  }
-  ASSERT_TRUE(WriteBytes(dir.path / "test.pak", BuildPak(sources, 0)));
+  WriteStereoArchive(dir.path, 12,
+                     [](int i) { return i == 0 ? "0.wav" : "d\\" + std::to_string(i) + ".wav"; });
   std::filesystem::create_directory(dir.path / "d");
   // Once the first output stands, "d" becomes a link to a folder outside.
   const auto swap = [&](pid_t pid) {
