@@ -11,6 +11,7 @@
 #include "app/directories.h"
 #include "app/free_space.h"
 #include "app/output_path.h"
+#include "archive/pak_file.h"
 #include "archive/pak_reader.h"
 #include "convert/entry_facts.h"
 #include "convert/mpeg_stream_check.h"
@@ -319,17 +320,14 @@ unsigned AvailableCores() {
 
 UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options) {
   std::string reason;
-  MappedFilePtr file = MapFileReadOnly(archivePath, &reason);
   Archive archive{archivePath, nullptr, 0, {}};
-  if (file) {
-    archive.data = file->data;
-    archive.size = file->size;
-  }
-  if (!file || !ReadPakHeader(archive.data, archive.size, &archive.header, &reason) ||
-      MappedBytesLost(archive.data, kPakHeaderSize)) {
-    ConsoleError("%s: %s", archivePath, reason.empty() ? "cannot be read" : reason.c_str());
+  MappedFilePtr file = OpenPakFile(archivePath, &archive.header, &reason);
+  if (!file) {
+    ConsoleError("%s: %s", archivePath, reason.c_str());
     return UnpackStatus::kArchiveUnreadable;
   }
+  archive.data = file->data;
+  archive.size = file->size;
   if (options.keepOutputs) ProtectFromOutputs(file->device, file->inode);
 
   Selection selection{archive, options.patterns, std::vector<bool>(options.patterns.size())};

@@ -4,6 +4,7 @@
 #include <map>
 #include <utility>
 
+#include "archive/pak_file.h"
 #include "archive/pak_file_writer.h"
 #include "archive/pak_reader.h"
 #include "convert/entry_facts.h"
@@ -24,14 +25,13 @@ struct OldArchive {
 // inside it; false, reported, when it cannot be.
 bool ReadOldArchive(const std::string& path, OldArchive* old) {
   std::string reason;
-  MappedFilePtr file = MapFileReadOnly(path.c_str(), &reason);
+  PakHeader header;
+  MappedFilePtr file = OpenPakFile(path.c_str(), &header, &reason);
   if (file) {
     old->bytes.assign(file->data, file->data + file->size);
     if (MappedBytesLost(file->data, file->size)) reason = "it changed while being read";
   }
-  PakHeader header;
-  if (!file || !reason.empty() ||
-      !ReadPakHeader(old->bytes.data(), old->bytes.size(), &header, &reason)) {
+  if (!file || !reason.empty()) {
     ReportProblem(path, reason);
     return false;
   }
@@ -99,11 +99,7 @@ uint64_t OldOutputSize(const EntryView& view) {
 
 UpdateStatus UpdateArchive(const UpdateRequest& request) {
   std::vector<InputFile> inputs;
-  std::vector<std::string> problems;
-  if (!ListInputFiles(request.paths, &inputs, &problems)) {
-    for (const std::string& problem : problems) ConsoleError("%s", problem.c_str());
-    return UpdateStatus::kInputsRefused;
-  }
+  if (!ListInputFiles(request.paths, &inputs)) return UpdateStatus::kInputsRefused;
   OldArchive old;
   if (!ReadOldArchive(request.archive, &old)) return UpdateStatus::kArchiveUnusable;
   const std::string& path = request.output.empty() ? request.archive : request.output;

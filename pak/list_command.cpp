@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/output_path.h"
+#include "archive/pak_file.h"
 #include "archive/pak_reader.h"
 #include "convert/entry_facts.h"
 #include "pak/commands.h"
@@ -162,9 +163,9 @@ void PrintJson(const std::vector<ListedEntry>& entries, const PakHeader& header,
 
 int ListArchive(const std::string& path, bool json) {
   std::string reason;
-  MappedFilePtr file = MapFileReadOnly(path.c_str(), &reason);
   PakHeader header;
-  if (!file || !ReadPakHeader(file->data, file->size, &header, &reason)) {
+  MappedFilePtr file = OpenPakFile(path.c_str(), &header, &reason);
+  if (!file) {
     ConsoleError("%s: %s", path.c_str(), reason.c_str());
     return kPakUsageError;
   }
