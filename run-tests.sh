@@ -19,13 +19,13 @@ cmake --build build-tsan -j"$(nproc)" --target unpak pak unpak_codec parallel_e2
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$(nproc)" \
   -R '^(Parallel|Surroundings|Pak)'
 
-# A short fuzzing run of the archive reader, the entry rebuild and the WAV
-# reading of `pak create` from the committed corpus, with clang's libFuzzer;
-# any crash fails.
+# A short fuzzing run of the archive reader and lister, the entry rebuild, the
+# MPEG framer and the WAV reading of `pak create` from the committed corpus,
+# with clang's libFuzzer; any crash fails.
 if command -v clang++ >/dev/null; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DUNPAK_FUZZ=ON >/dev/null
-  cmake --build build-fuzz -j"$(nproc)" --target fuzz_archive fuzz_payload fuzz_wave
-  tests/fuzz/run_fuzzers.sh build-fuzz 30
+  cmake --build build-fuzz -j"$(nproc)" --target fuzz_archive fuzz_payload fuzz_wave fuzz_list fuzz_mpeg
+  tests/fuzz/run_fuzzers.sh build-fuzz 20
 else
   echo "clang++ not found: fuzzing skipped"
 fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the fuzz targets of a UNPAK_FUZZ build for a while each, one after
 # the other, from a scratch copy of the committed corpus and regression
-# inputs. Fails, and keeps the scratch folder with the crashing input, when a
+# inputs, with the format's dictionary. Fails, and keeps the scratch folder with the crashing input, when a
 # target crashes, leaks, hangs or runs out of memory.
 # Usage: run_fuzzers.sh <fuzz build dir> [seconds per target]
 set -euo pipefail
@@ -11,15 +11,17 @@ here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/unpak-fuzz-run-XXXXXX")
 
 status=0
-for kind in archive payload wave; do
+for kind in archive payload wave list mpeg; do
+  inputs=$kind
+  [ "$kind" = list ] && inputs=archive  # the listing target reads archives too
   mkdir -p "$scratch/$kind/corpus"
-  cp -r "$here/corpus/$kind/." "$scratch/$kind/corpus/"
-  if [ -d "$here/regressions/$kind" ]; then cp -r "$here/regressions/$kind/." "$scratch/$kind/corpus/"; fi
+  cp -r "$here/corpus/$inputs/." "$scratch/$kind/corpus/"
+  if [ -d "$here/regressions/$inputs" ]; then cp -r "$here/regressions/$inputs/." "$scratch/$kind/corpus/"; fi
   echo "fuzz_$kind: ${seconds}s from $(ls "$scratch/$kind/corpus" | wc -l) inputs"
   # Standard error is closed for the inputs (each bad entry reports there);
   # libFuzzer's own output and sanitizer reports still come through.
   if ! "$build/bin/fuzz_$kind" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -close_fd_mask=2 -print_final_stats=1 -artifact_prefix="$scratch/$kind/" \
+        -close_fd_mask=2 -print_final_stats=1 -dict="$here/pak.dict" -artifact_prefix="$scratch/$kind/" \
         "$scratch/$kind/corpus" >"$scratch/$kind/log" 2>&1; then
     status=1
     echo "fuzz_$kind FAILED; inputs in $scratch/$kind, log:"
