@@ -18,25 +18,12 @@
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wave_bytes.h"
-#include "tools/synth.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-ProgramResult RunTool(const std::vector<std::string>& argv, const fs::path& cwd) {
-  std::vector<std::string> command{"env"};
-  command.insert(command.end(), argv.begin(), argv.end());
-  return RunProgram("/usr/bin/env", command, cwd);
-}
-
-ProgramResult Pak(const std::vector<std::string>& argv, const fs::path& cwd) {
-  std::vector<std::string> command{"pak"};
-  command.insert(command.end(), argv.begin(), argv.end());
-  return RunProgram(PAK_BINARY, command, cwd);
-}
 
 struct Chunk {
   std::string id;
@@ -191,12 +178,12 @@ TEST(Create, WavFilesFromOtherToolsComeBackFromUnpak) {
                                               ChunkBytes("LIST", list), ChunkBytes("cue ", cue))));
     }
   }
-  ASSERT_EQ(Pak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
   // The same inputs give the same archive, byte for byte.
-  ASSERT_EQ(Pak({"create", "b.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "b.pak", "in"}, dir.path).exitStatus, 0);
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
-  EXPECT_EQ(Pak({"list", "a.pak"}, dir.path).exitStatus, 0);
-  EXPECT_EQ(Pak({"test", "a.pak"}, dir.path).exitStatus, 0);
+  EXPECT_EQ(RunPak({"list", "a.pak"}, dir.path).exitStatus, 0);
+  EXPECT_EQ(RunPak({"test", "a.pak"}, dir.path).exitStatus, 0);
   fs::create_directory(dir.path / "out");
   ASSERT_EQ(RunUnpak((dir.path / "a.pak").string(), dir.path / "out").exitStatus, 0);
 
@@ -290,7 +277,7 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
     if (make[0] == "sox") make.insert(make.end(), tone.begin(), tone.end());
     ASSERT_EQ(RunTool(make, dir.path).exitStatus, 0) << c.input;
     made.push_back(c.input + (c.input == "empty" ? "/" : ""));
-    const ProgramResult result = Pak({"create", "a.pak", c.input}, dir.path);
+    const ProgramResult result = RunPak({"create", "a.pak", c.input}, dir.path);
     EXPECT_EQ(result.exitStatus, c.status);
     EXPECT_NE(result.err.find("pak: " + c.input + ": " + c.problem), std::string::npos)
         << result.err;
@@ -298,7 +285,7 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
     EXPECT_EQ(ListTree(dir.path), made);
     EXPECT_EQ(ReadBytes(dir.path / "a.pak"), Text("old"));
   }
-  const ProgramResult missing = Pak({"create", "no/a.pak", "three.wav"}, dir.path);
+  const ProgramResult missing = RunPak({"create", "no/a.pak", "three.wav"}, dir.path);
   EXPECT_EQ(missing.exitStatus, 2);
   EXPECT_NE(missing.err.find("pak: no/a.pak: cannot create the output file in no"),
             std::string::npos)
@@ -309,16 +296,11 @@ TEST(Create, AnInterruptedRunLeavesNoArchiveAndNoTemporaryFile) {
   TempDir dir;
   // Two long inputs, so that the run is still encoding when the signal comes.
   for (const char* name : {"a.wav", "b.wav"}) {
-    Bytes pcm;
-    for (int16_t sample : SynthesizeMusic(2, 44100, 44100 * 20, 1))
-      AppendBytes(&pcm, {uint8_t(sample), uint8_t(sample >> 8)});
-    Bytes wave = Text("RIFF");
-    AppendBytes(&wave, Le32(uint32_t(4 + 24 + 8 + pcm.size())));
-    AppendBytes(&wave, Text("WAVE"));
-    AppendBytes(&wave,
-                ChunkBytes("fmt ", {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0}));
-    AppendBytes(&wave, ChunkBytes("data", pcm));
-    ASSERT_TRUE(WriteBytes(dir.path / name, wave));
+    ASSERT_EQ(RunTool({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", name, "synth", "20",
+                       "sine", "300-2000"},
+                      dir.path)
+                  .exitStatus,
+              0);
   }
   ASSERT_TRUE(WriteBytes(dir.path / "a.pak", Text("old")));
   const auto interrupt = [&](pid_t pid) {  // once the first payload is written
@@ -331,7 +313,7 @@ TEST(Create, AnInterruptedRunLeavesNoArchiveAndNoTemporaryFile) {
     kill(pid, SIGINT);
   };
   EXPECT_EQ(
-      RunProgram(PAK_BINARY, {"pak", "create", "a.pak", "a.wav", "b.wav"}, dir.path, interrupt)
+      RunProgram(UNPAK_PAK_BINARY, {"pak", "create", "a.pak", "a.wav", "b.wav"}, dir.path, interrupt)
           .exitStatus,
       128 + SIGINT);
   EXPECT_EQ(ListTree(dir.path), (std::vector<std::string>{"a.pak", "a.wav", "b.wav"}));
@@ -369,25 +351,25 @@ TEST(Update, OnlyTheNamedEntriesChange) {
     command.insert(command.end(), {source[0], "synth", "0.45", "sine", "300-2000", "vol", "0.5"});
     ASSERT_EQ(RunTool(command, dir.path).exitStatus, 0) << source[0];
   }
-  ASSERT_EQ(Pak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
   const Bytes old = ReadBytes(dir.path / "a.pak");
 
   // An input that cannot be fitted leaves the archive as it was.
-  const ProgramResult refused = Pak({"update", "a.pak", "new/B.WAV", "new/three.wav"}, dir.path);
+  const ProgramResult refused = RunPak({"update", "a.pak", "new/B.WAV", "new/three.wav"}, dir.path);
   EXPECT_EQ(refused.exitStatus, 1);
   EXPECT_NE(refused.err.find("pak: new/three.wav: "), std::string::npos) << refused.err;
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), old);
   EXPECT_EQ(ListTree(dir.path).front(), "a.pak");  // no temporary file
 
   const ProgramResult updated =
-      Pak({"update", "-o", "b.pak", "a.pak", "new/B.WAV", "new/extra.wav"}, dir.path);
+      RunPak({"update", "-o", "b.pak", "a.pak", "new/B.WAV", "new/extra.wav"}, dir.path);
   ASSERT_EQ(updated.exitStatus, 0) << updated.err;
   EXPECT_NE(updated.out.find("Compressing b.wav : "), std::string::npos) << updated.out;
   EXPECT_NE(updated.out.find("1 replaced, 1 added, 5 kept"), std::string::npos) << updated.out;
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), old);
-  std::vector<std::string> paths = ListedPaths(Pak({"list", "a.pak"}, dir.path).out);
+  std::vector<std::string> paths = ListedPaths(RunPak({"list", "a.pak"}, dir.path).out);
   paths.push_back("extra.wav");
-  EXPECT_EQ(ListedPaths(Pak({"list", "b.pak"}, dir.path).out), paths);
+  EXPECT_EQ(ListedPaths(RunPak({"list", "b.pak"}, dir.path).out), paths);
 
   for (const char* archive : {"a", "b"}) {
     fs::create_directory(dir.path / archive);
@@ -417,7 +399,7 @@ TEST(Update, OnlyTheNamedEntriesChange) {
   EXPECT_EQ(BestLag(SoxAudio(dir.path / "new/extra.wav"), SoxAudio(dir.path / "b/extra.wav"), 2),
             0);
   // In place, the same archive.
-  ASSERT_EQ(Pak({"update", "a.pak", "new/B.WAV", "new/extra.wav"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"update", "a.pak", "new/B.WAV", "new/extra.wav"}, dir.path).exitStatus, 0);
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
 }
 

@@ -28,9 +28,23 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
                          const std::filesystem::path& cwd,
                          const std::function<void(pid_t)>& meanwhile = nullptr);
 
+// Runs a program found on the PATH, such as sox, ffmpeg or mpg123.
+inline ProgramResult RunTool(std::vector<std::string> argv, const std::filesystem::path& cwd) {
+  argv.insert(argv.begin(), "env");
+  return RunProgram("/usr/bin/env", argv, cwd);
+}
+
 #ifdef UNPAK_BINARY
 // Runs the program under test as `unpak <archive>`.
 inline ProgramResult RunUnpak(const std::string& archive, const std::filesystem::path& cwd) {
   return RunProgram(UNPAK_BINARY, {UNPAK_BINARY, archive}, cwd);
+}
+#endif
+
+#ifdef UNPAK_PAK_BINARY
+// Runs `pak` with `arguments`.
+inline ProgramResult RunPak(std::vector<std::string> arguments, const std::filesystem::path& cwd) {
+  arguments.insert(arguments.begin(), "pak");
+  return RunProgram(UNPAK_PAK_BINARY, arguments, cwd);
 }
 #endif
