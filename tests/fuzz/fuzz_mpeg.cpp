@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static constexpr uint32_t kRates[] = {8000,  11025, 12000, 16000, 22050,
                                         24000, 32000, 44100, 48000};
   const uint32_t rate = kRates[(data[0] & 15) % std::size(kRates)];
-  const size_t piece = 1 + (size_t{data[0]} >> 4) * 97;
+  const size_t piece = 7 + (size_t{data[0]} >> 4) * 97;  // splits headers and frames
   const uint8_t* stream = data + 1;
   const size_t length = size - 1;
 
