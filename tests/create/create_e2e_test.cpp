@@ -285,6 +285,9 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
     EXPECT_EQ(ListTree(dir.path), made);
     EXPECT_EQ(ReadBytes(dir.path / "a.pak"), Text("old"));
   }
+  // Every input that cannot be stored is named, not just the first.
+  const ProgramResult both = RunPak({"create", "a.pak", "three.wav", "aiff.wav"}, dir.path);
+  EXPECT_NE(both.err.find("pak: aiff.wav: not a WAV file"), std::string::npos) << both.err;
   const ProgramResult missing = RunPak({"create", "no/a.pak", "three.wav"}, dir.path);
   EXPECT_EQ(missing.exitStatus, 2);
   EXPECT_NE(missing.err.find("pak: no/a.pak: cannot create the output file in no"),
@@ -377,6 +380,11 @@ TEST(Update, OnlyTheNamedEntriesChange) {
                   .exitStatus,
               0);
   }
+  // The header's total is the size of every output.
+  uintmax_t total = 0;
+  for (const auto& file : fs::recursive_directory_iterator(dir.path / "b"))
+    total += file.is_regular_file() ? file.file_size() : 0;
+  EXPECT_EQ(LoadLe32(ReadBytes(dir.path / "b.pak").data()), total);
   for (const char* kept : {"a.wav", "sfx/c.wav", "sfx/d.wav", "e.wav", "f.wav"})
     EXPECT_EQ(ReadBytes(dir.path / "b" / kept), ReadBytes(dir.path / "a" / kept)) << kept;
   // The replaced entry: its old format, the new audio at its rate and channels.

@@ -21,7 +21,7 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// Three sound entries, then three that are damaged in ways only decoding
+// Three sound entries, then four that are damaged in ways only decoding
 // shows or that cannot be unpacked at all.
 struct Fixture {
   TempDir dir;
@@ -39,7 +39,9 @@ struct Fixture {
     garbage = WithParts(garbage, *garbage.cap);
     MusicEntry unsupported = PlainMusicEntry("adpcm.wav", MonoClip(), 1, 16);
     unsupported.target = MakeFormatBlock({2, 1, 22050, 11155, 512, 4, 2});
-    damaged = {PakSource(cut), PakSource(garbage), PakSource(unsupported)};
+    PakEntrySource outside = PakSource(sound[1]);
+    outside.path = "..\\out.wav";
+    damaged = {PakSource(cut), PakSource(garbage), PakSource(unsupported), outside};
     std::vector<PakEntrySource> sources;
     for (const MusicEntry& entry : sound) sources.push_back(PakSource(entry));
     EXPECT_TRUE(WriteBytes(dir.path / "sound.pak", BuildPak(sources, 1234)));
@@ -68,16 +70,18 @@ TEST(PakList, ShowsEachEntryAndNamesTheOnesThatCannotBeUnpacked) {
   EXPECT_EQ(table.exitStatus, 1);
   for (const char* part :
        {"PCM 16-bit stereo 44100 Hz", "PCM 8-bit mono 22050 Hz", "PCM 16-bit mono 8000 Hz",
-        "0:02.000", "Music\\Theme.wav", "6 entries (the header states 0 bytes)"}) {
+        "0:02.000", "Music\\Theme.wav", "7 entries (the header states 0 bytes)"}) {
     EXPECT_TRUE(Contains(table.out, part)) << part << "\n" << table.out;
   }
-  EXPECT_EQ(table.err, "pak: entry 5 (adpcm.wav): no encoder for format tag 0x0002\n");
+  EXPECT_EQ(table.err,
+            "pak: entry 5 (adpcm.wav): no encoder for format tag 0x0002\n"
+            "pak: entry 6 (..\\out.wav): path climbs out of the folder with \"..\"\n");
 
   const ProgramResult json = RunPak({"list", "--json", "damaged.pak"}, f.dir.path);
   EXPECT_EQ(json.exitStatus, 1);
   const nlohmann::json document = nlohmann::json::parse(json.out);
-  ASSERT_EQ(document["entries"].size(), 6u);
-  EXPECT_EQ(document["entryCount"], 6);
+  ASSERT_EQ(document["entries"].size(), 7u);
+  EXPECT_EQ(document["entryCount"], 7);
   uint64_t total = 0;
   for (size_t i = 0; i < f.sound.size(); ++i) {
     const nlohmann::json& entry = document["entries"][i];
@@ -117,10 +121,11 @@ TEST(PakTest, DecodesEverythingWritesNothingAndNamesTheDamage) {
 
   const ProgramResult damaged = RunPak({"test", "damaged.pak"}, f.dir.path);
   EXPECT_EQ(damaged.exitStatus, 1);
-  EXPECT_TRUE(Contains(damaged.out, "6 entries tested: 3 ok, 3 failed or damaged\n"));
+  EXPECT_TRUE(Contains(damaged.out, "7 entries tested: 3 ok, 4 failed or damaged\n"));
   for (const char* part : {"entry 3 (cut.wav): damaged: the MP3 stream ends inside a frame",
                            "entry 3 (cut.wav): damaged: the decoded audio is ",
                            "entry 4 (garbage.wav): damaged: the decoder had to skip",
+                           "that are no MPEG frame, in 1 place\n",
                            "entry 5 (adpcm.wav): no encoder for format tag 0x0002"}) {
     EXPECT_TRUE(Contains(damaged.err, part)) << part << "\n" << damaged.err;
   }

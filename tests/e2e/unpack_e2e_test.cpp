@@ -81,6 +81,12 @@ TEST(Unpack, WritesEveryEntryWithItsChunksCappedAndAlignedAudio) {
       (std::vector<std::string>{"a/", "a/b/", "a/b/mix.wav", "dup.wav", "keep/", "keep/old.wav",
                                 "odd8.wav", "odddata.wav", "skee8.wav", "test.pak", "theme.wav"}));
   for (size_t i = 0; i + 2 < entries.size(); ++i) CheckOutput(dir.path, entries[i]);
+  // Outputs get an ordinary new file's permissions, not a temporary file's.
+  const mode_t mask = umask(0);
+  umask(mask);
+  struct stat made {};
+  ASSERT_EQ(stat((dir.path / "theme.wav").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0666 & ~mask);
   CheckOutput(dir.path, entries.back());
 
   // The lengths the rules give, stated outright.
