@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""Measures how many deliberate faults the test suite catches.
+
+Applies each fault of tools/mutations.txt alone to the source tree, builds,
+runs the suite, and puts the file back. A fault is caught when the suite
+fails. Run from the repository root:
+
+    tools/mutation_check.py [--build DIR] [--only N,...] [--table FILE]
+
+Exits 0 when every fault applied and built, whatever the count caught.
+"""
+
+import argparse
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+
+
+def parse_table(path):
+    """The faults of the table, as dicts: number, file, why, original, replacement."""
+    faults = []
+    fault = None
+    with open(path, encoding="utf-8") as table:
+        for number, line in enumerate(table.read().splitlines(), 1):
+            if line.startswith("=== "):
+                fault = {"number": int(line[4:]), "file": None, "why": "", "-": [], "+": []}
+                faults.append(fault)
+            elif line[:1] in ("-", "+") and fault is not None:
+                text = line[1:]
+                fault[line[0]].append(text[1:] if text.startswith(" ") else text)
+            elif line.startswith("file:") and fault is not None:
+                fault["file"] = line[5:].strip()
+            elif line.startswith("why:") and fault is not None:
+                fault["why"] = line[4:].strip()
+            elif line.strip() and not line.startswith("#"):
+                sys.exit(f"{path}:{number}: cannot read this line: {line!r}")
+    for fault in faults:
+        if not fault["file"] or not fault["-"]:
+            sys.exit(f"{path}: fault {fault['number']} lacks its file or its original lines")
+        fault["original"] = "\n".join(fault.pop("-"))
+        fault["replacement"] = "\n".join(fault.pop("+"))
+    return faults
+
+
+def run(command, log):
+    """Runs `command` with its output appended to `log`; its output and return code."""
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    with open(log, "a", encoding="utf-8") as out:
+        out.write(f"$ {' '.join(command)}\n{result.stdout}\n")
+    return result.returncode, result.stdout
+
+
+def build(directory, log):
+    return run(["cmake", "--build", directory, "-j2"], log)[0] == 0
+
+
+def run_suite(directory, log, stop_on_failure=True):
+    """True when the suite passes; else False and the first test that did not."""
+    command = ["ctest", "--test-dir", directory, "-j2", "--timeout", "180"]
+    if stop_on_failure:
+        command.append("--stop-on-failure")
+    code, output = run(command, log)
+    failed = re.search(r"Test\s+#\d+: (\S+) \.*\s*\*\*\*(\S.*?)\s+[\d.]+ sec", output)
+    first = f"{failed.group(1)} ({failed.group(2)})" if failed else "?"
+    return code == 0, first
+
+
+def interrupted(signum, frame):
+    raise KeyboardInterrupt
+
+
+def restore(path, text):
+    """Puts the file back, untouched by a second Ctrl-C or SIGTERM meanwhile."""
+    previous = {s: signal.signal(s, signal.SIG_IGN) for s in (signal.SIGINT, signal.SIGTERM)}
+    with open(path, "w", encoding="utf-8") as source:
+        source.write(text)
+    os.utime(path)  # newer than the mutated build, so the next build recompiles it
+    for number, handler in previous.items():
+        signal.signal(number, handler)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", default="build-mutation", help="build directory")
+    parser.add_argument("--only", help="comma-separated fault numbers to run")
+    parser.add_argument("--table", default="tools/mutations.txt", help="the faults")
+    args = parser.parse_args()
+    signal.signal(signal.SIGTERM, interrupted)
+
+    faults = parse_table(args.table)
+    if args.only:
+        wanted = {int(n) for n in args.only.split(",")}
+        faults = [f for f in faults if f["number"] in wanted]
+    log = os.path.abspath(os.path.join(args.build, "mutation_check.log"))
+    os.makedirs(args.build, exist_ok=True)
+    open(log, "w").close()
+
+    if not os.path.exists(os.path.join(args.build, "CMakeCache.txt")):
+        configure = ["cmake", "-S", ".", "-B", args.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
+        if run(configure, log)[0] != 0:
+            sys.exit(f"configuring {args.build} failed; see {log}")
+    started = time.monotonic()
+    if not build(args.build, log):
+        sys.exit(f"the unchanged tree does not build; see {log}")
+    passed, first = run_suite(args.build, log, stop_on_failure=False)
+    if not passed:
+        sys.exit(f"the suite fails on the unchanged tree ({first}); see {log}")
+    print(f"unchanged tree: built, suite passes ({time.monotonic() - started:.0f} s)", flush=True)
+
+    caught = counted = errors = 0
+    for fault in faults:
+        path = fault["file"]
+        label = f"{fault['number']:3}  {path:32}"
+        with open(path, encoding="utf-8") as source:
+            original = source.read()
+        occurrences = original.count(fault["original"])
+        if occurrences != 1:
+            print(f"{label} ERROR: the original occurs {occurrences} times  {fault['why']}")
+            errors += 1
+            continue
+        with open(log, "a", encoding="utf-8") as out:
+            out.write(f"\n=== fault {fault['number']}: {path}: {fault['why']}\n")
+        started = time.monotonic()
+        try:
+            with open(path, "w", encoding="utf-8") as source:
+                source.write(original.replace(fault["original"], fault["replacement"]))
+            if not build(args.build, log):
+                verdict, errors = "ERROR: does not build", errors + 1
+            else:
+                passed, first = run_suite(args.build, log)
+                counted += 1
+                caught += not passed
+                verdict = "missed" if passed else f"caught  by {first}"
+        finally:
+            restore(path, original)
+        seconds = time.monotonic() - started
+        print(f"{label} {verdict:50} {seconds:4.0f} s  {fault['why']}", flush=True)
+
+    print(f"caught {caught} of {counted}" + (f" ({errors} faults in error)" if errors else ""))
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        sys.exit("interrupted; the source files are restored")
