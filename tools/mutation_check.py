@@ -127,17 +127,18 @@ def main():
         try:
             with open(path, "w", encoding="utf-8") as source:
                 source.write(original.replace(fault["original"], fault["replacement"]))
+            note = ""
             if not build(args.build, log):
-                verdict, errors = "ERROR: does not build", errors + 1
+                verdict, errors = "ERROR: does not build;", errors + 1
             else:
                 passed, first = run_suite(args.build, log)
                 counted += 1
                 caught += not passed
-                verdict = "missed" if passed else f"caught  by {first}"
+                verdict, note = ("missed", "") if passed else ("caught", f"  [{first}]")
         finally:
             restore(path, original)
         seconds = time.monotonic() - started
-        print(f"{label} {verdict:50} {seconds:4.0f} s  {fault['why']}", flush=True)
+        print(f"{label} {verdict} {seconds:4.0f} s  {fault['why']}{note}", flush=True)
 
     print(f"caught {caught} of {counted}" + (f" ({errors} faults in error)" if errors else ""))
     return 1 if errors else 0
