@@ -47,7 +47,8 @@ def parse_table(path):
 
 def run(command, log):
     """Runs `command` with its output appended to `log`; its output and return code."""
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            encoding="utf-8", errors="replace")
     with open(log, "a", encoding="utf-8") as out:
         out.write(f"$ {' '.join(command)}\n{result.stdout}\n")
     return result.returncode, result.stdout
@@ -70,19 +71,20 @@ def run_suite(directory, log, options):
 
 
 def judge(directory, log, options):
-    """Whether the suite fails, the first test that failed, and the flaky tests met.
+    """Whether the suite fails, the test that failed, and the flaky tests met.
 
-    A failure counts only when the failed test fails again on its own; one
-    that then passes is flaky (timing tests on a loaded machine), and the
-    suite runs once more.
+    A failure counts only when a failed test fails again on its own; when
+    they all pass then, they are flaky (timing tests on a loaded machine),
+    and the suite runs once more.
     """
     flaky = []
     for _ in range(2):
         passed, first = run_suite(directory, log, options)
         if passed:
             return False, "", flaky
-        if not run_suite(directory, log, ["--rerun-failed"])[0]:
-            return True, first, flaky
+        passed, again = run_suite(directory, log, ["--rerun-failed"])
+        if not passed:
+            return True, again, flaky
         flaky.append(first)
     return False, "", flaky
 
