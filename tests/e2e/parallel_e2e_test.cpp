@@ -157,7 +157,7 @@ TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
 TEST(Surroundings, AFolderSwappedForALinkMidRunIsNotWrittenThrough) {
   TempDir dir;
   TempDir outside;
-  WriteStereoArchive(dir.path, 12, "d\\");
+  WriteStereoArchive(dir.path, 40, "d\\");  // enough to be still running when stopped
   std::filesystem::create_directory(dir.path / "d");
   // "d" becomes a link to a folder outside.
   const ProgramResult result = UnpakChangedMidRun(dir.path, [&] {

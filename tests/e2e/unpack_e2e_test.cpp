@@ -113,12 +113,12 @@ TEST(Unpack, AnInterruptedRunLeavesNoTemporaryOrHalfWrittenFile) {
   const ProgramResult result =
       RunProgram(UNPAK_BINARY, {"unpak", "test.pak"}, dir.path, interrupt);
   EXPECT_EQ(result.exitStatus, 128 + SIGINT);
-  // Whatever stands is a finished output whose line was kept; nothing else
-  // is left.
+  // Whatever stands is a finished output; nothing else is left. (Its line
+  // may be cut: an output is put in place before its line is printed, so
+  // that no line ever names a file that is not there.)
   std::vector<std::string> names = ListTree(dir.path);
   names.pop_back();  // test.pak, last in order
   for (const std::string& name : names) {
-    EXPECT_NE(result.out.find("Decompressing " + name + " : ##"), std::string::npos) << name;
     song.path = name;
     EXPECT_EQ(OutputAudio(dir.path, song).size(), StereoClip().samples.size());  // a byte a sample
   }
