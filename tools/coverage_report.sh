@@ -5,8 +5,10 @@
 # process and module (so the unpak and pak programs the end-to-end tests start,
 # and the codec module they load, count too), merges the profiles and prints
 # the lines covered per file under app/ archive/ codec/ convert/ create/ pak/
-# platform/, and the total. Processes killed by a signal or ended by _exit
-# write no profile.
+# platform/, and the total. The counters are kept in the profile files as they
+# change (continuous mode), so processes killed by a signal or ended by _exit
+# count too; only a process whose file stays incomplete (one run under a file
+# size limit) is left out, with a warning.
 # Usage: tools/coverage_report.sh [--report-only] [--show FILE]
 #   --report-only  reuse the profiles of the last run
 #   --show FILE    also print FILE's lines that no test ran (e.g. codec/mp3_stream.cpp)
@@ -27,16 +29,16 @@ while [ $# -gt 0 ]; do
 done
 
 if [ "$run" = 1 ]; then
-  flags="-fprofile-instr-generate -fcoverage-mapping"
+  flags="-fprofile-instr-generate -fcoverage-mapping -mllvm -runtime-counter-relocation"
   CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
   nice cmake --build "$build" -j2
   rm -rf "$profiles"
   mkdir -p "$profiles"
   # A failing test still leaves its profile; the report is printed regardless.
-  LLVM_PROFILE_FILE="$profiles/%p-%m.profraw" nice ctest --test-dir "$build" -j2 \
+  LLVM_PROFILE_FILE="$profiles/%c%p-%m.profraw" nice ctest --test-dir "$build" -j2 \
     --output-on-failure || echo "coverage: some tests failed" >&2
-  llvm-profdata merge -sparse -o "$build/coverage.profdata" "$profiles"/*.profraw
+  llvm-profdata merge -sparse -failure-mode=all -o "$build/coverage.profdata" "$profiles"/*.profraw
   rm -rf "$profiles"
 fi
 
