@@ -213,15 +213,10 @@ void AddArchiveSeeds(const fs::path& dir, const Clip& mono8k, const Clip& stereo
   save("bad_path_climbs_out.pak", BuildPak({Entry("..\\escape.wav", mono8k)}, 0));
   save("bad_path_absolute.pak", BuildPak({Entry("\\abs.wav", mono8k)}, 0));
 
-  // A folder name too long to create; targets that pak list names by number;
-  // a stream that turns free format, which pak test reports.
+  // A folder name too long to create; a stream that turns free format, which
+  // pak test reports.
   save("cov_folder_name_too_long.pak",
        BuildPak({Entry(std::string(300, 'a') + "\\b.wav", mono8k)}, 0));
-  FormatBlock unknown = MakePcmFormat(1, 8000, 16);
-  StoreLe16(unknown.data(), 0x1234);
-  save("cov_other_formats.pak", BuildPak({{"three.wav", MakePcmFormat(3, 8000, 16), mono8k.payload},
-                                          {"unknown.wav", unknown, mono8k.payload}},
-                                         0));
   Bytes freeFormat = mono8k.payload;
   freeFormat[ChunkAt(freeFormat, "data") + 10] &= 0x0F;  // the first frame's bitrate index
   save("cov_free_format.pak", BuildPak({{"free.wav", MakePcmFormat(1, 8000, 16), freeFormat}}, 0));
