@@ -16,14 +16,9 @@ using EncoderDriver = CodecModuleTest;
 // A target format; a nonzero `samplesPerBlock` goes into a 2-byte extra field.
 FormatBlock Target(uint16_t tag, int channels, int rate, int bits, int blockAlign,
                    int samplesPerBlock = 0) {
-  const WaveFormat format{tag,
-                          uint16_t(channels),
-                          uint32_t(rate),
-                          0,
-                          uint16_t(blockAlign),
-                          uint16_t(bits),
-                          uint16_t(samplesPerBlock ? 2 : 0)};
-  FormatBlock block = MakeFormatBlock(format);
+  FormatBlock block =
+      MakeFormatBlock({tag, uint16_t(channels), uint32_t(rate), 0, uint16_t(blockAlign),
+                       uint16_t(bits), uint16_t(samplesPerBlock ? 2 : 0)});
   if (samplesPerBlock) StoreLe16(block.data() + kWaveFormatSize, uint16_t(samplesPerBlock));
   return block;
 }

@@ -70,17 +70,6 @@ TEST_F(Mp3Driver, OutputIsLibmpg123sConvertedHoweverTheStreamIsCut) {
   }
 }
 
-TEST_F(Mp3Driver, ReleasesAFrameAsSoonAsItIsComplete) {
-  const EncodedClip clip = Clip(2, 44100, 128);
-  const long first = 417 + ((clip.mp3[2] >> 1) & 1);  // 128 kbps at 44.1 kHz, padded
-  // The first frame one byte short, then its last byte; no next header follows.
-  const std::vector<uint8_t> frame(clip.mp3.begin(), clip.mp3.begin() + first);
-  EXPECT_EQ(RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), frame, first - 1, kLarge,
-                      0, false)
-                .calls,
-            (std::vector<uint32_t>{0, 1152 * 4}));
-}
-
 // Where each frame of a bare CBR stream starts.
 std::vector<size_t> FrameStarts(const std::vector<uint8_t>& stream) {
   std::vector<size_t> starts;

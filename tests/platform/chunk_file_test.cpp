@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -12,21 +11,6 @@
 #include "platform/byte_order.h"
 
 namespace {
-
-// An anonymous file holding `contents`; the chunk file gets a second descriptor.
-int Scratch(const std::string& contents) {
-  const int fd = memfd_create("chunk_file_test", 0);
-  EXPECT_EQ(write(fd, contents.data(), contents.size()), ssize_t(contents.size()));
-  return fd;
-}
-
-// The whole file, read through `fd`, which is then closed.
-std::string Contents(int fd) {
-  std::string bytes(lseek(fd, 0, SEEK_END), '\0');
-  EXPECT_EQ(pread(fd, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
-  close(fd);
-  return bytes;
-}
 
 TEST(ChunkFileTest, MemoryFindStaysInsideParentAndBlock) {
   // A WAVE form of three chunks (odd, odd, empty), then "late" and "cut "
@@ -74,28 +58,6 @@ TEST(ChunkFileTest, MemoryFindStaysInsideParentAndBlock) {
   EXPECT_TRUE(ChunkFileFailed(*file));
 }
 
-TEST(ChunkFileTest, DiskReadsBackWritesAcrossTheBuffer) {
-  const int scratch = Scratch("");
-  ChunkFilePtr file = OpenChunkFileOnDisk(dup(scratch));
-  std::string expected(200000, '\0');
-  for (size_t i = 0; i < expected.size(); ++i) expected[i] = char(i * 7 + i / 251);
-  // Small buffered writes, then one that bypasses the buffer.
-  for (size_t at = 0; at < 100000; at += 1000)
-    ASSERT_EQ(ChunkWrite(*file, &expected[at], 1000), 1000);
-  ASSERT_EQ(ChunkWrite(*file, &expected[100000], 100000), 100000);
-  // Overwrite across the first buffer's end, then read it all back unflushed.
-  expected.replace(65530, 20, 20, '\xEE');
-  ASSERT_EQ(ChunkSeek(*file, 65530, SEEK_SET), 65530);
-  ASSERT_EQ(ChunkWrite(*file, &expected[65530], 20), 20);
-  std::string back(expected.size() + 10, '\0');
-  ASSERT_EQ(ChunkSeek(*file, 1, SEEK_SET), 1);
-  int32_t total = 1;
-  for (int32_t got; (got = ChunkRead(*file, &back[total], 777)) > 0;) total += got;
-  EXPECT_EQ(back.substr(1, total - 1), expected.substr(1));
-  EXPECT_TRUE(ChunkFileClose(std::move(file)));
-  EXPECT_EQ(Contents(scratch), expected);
-}
-
 TEST(ChunkFileTest, DiskFailuresStick) {
   EXPECT_FALSE(OpenChunkFileOnDisk(open("/dev/null", O_RDONLY)));  // it must be writable
   // /dev/full takes buffered bytes but fails when they are written out.
@@ -120,7 +82,7 @@ TEST(ChunkFileTest, DiskFilesStopShortOf4GiB) {
   // once, buffered or not. The anonymous file stays sparse.
   const int64_t limit = (int64_t{1} << 32) - 1;
   for (const int32_t size : {4, 100000}) {
-    ChunkFilePtr file = OpenChunkFileOnDisk(Scratch(""));
+    ChunkFilePtr file = OpenChunkFileOnDisk(memfd_create("chunk_file_test", 0));
     ASSERT_EQ(ChunkSeek(*file, limit - size, SEEK_SET), limit - size);
     EXPECT_EQ(ChunkWrite(*file, std::string(size, 'x').data(), size), size);
     EXPECT_FALSE(ChunkFileFailed(*file));
