@@ -1,5 +1,6 @@
 // Which output paths an archive may write at: the form of the path, then
-// symbolic links on the way to its folder.
+// symbolic links on the way to its folder; and a run, which refuses an entry
+// under a link before it prints the entry's line.
 
 #include "app/output_path.h"
 
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/entry_expectation.h"
 #include "tests/support/file_io.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -73,6 +76,17 @@ TEST(OutputPath, AcceptsOnlyRelativePathsThatStayInsideWithoutLinks) {
   const std::vector<std::string> before{"dangling", "inner/",     "plain.txt",
                                         "real/",    "real/away/", "real/deep/"};
   EXPECT_EQ(ListTree(dir.path), before) << "checking must not create anything";
+
+  const MusicEntry good = PlainMusicEntry("real\\deep\\x.wav", MonoClip(), 1, 16);
+  std::vector<PakEntrySource> sources{PakSource(good), PakSource(good)};
+  sources[0].path = "inner\\x.wav";
+  ASSERT_TRUE(WriteBytes(dir.path / "test.pak", BuildPak(sources, 0)));
+  EXPECT_EQ(
+      RunUnpak("test.pak", dir.path),
+      (ProgramResult{1, ExpectedLine(good),
+                     "unpak: entry 0 (inner\\x.wav): parent directory \"inner\" is a symbolic "
+                     "link\nunpak: 1 of 2 entries failed\n"}));
+  EXPECT_FALSE(fs::exists(dir.path / "real" / "x.wav"));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -76,12 +75,6 @@ TEST(PakReader, EntriesMustLieInsideTheFile) {
     const bool ok = ResolvePakEntry(bytes.data(), size, header, entry, &view, &reason);
     EXPECT_EQ(ok, *c.reason == '\0') << c.reason;
     EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
-    if (ok) {
-      EXPECT_EQ(view.path, reinterpret_cast<const char*>(&bytes[50]));
-      EXPECT_EQ(view.payload, bytes.data() + c.offset);
-      EXPECT_EQ(view.payloadSize, c.size);
-      EXPECT_EQ(view.targetFormat, entry.targetFormat);
-    }
   }
 }
 
