@@ -30,6 +30,7 @@ done
 
 if [ "$run" = 1 ]; then
   flags="-fprofile-instr-generate -fcoverage-mapping -mllvm -runtime-counter-relocation"
+  flags+=" -Wno-unused-command-line-argument"  # the -mllvm option, unused when linking
   CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
   nice cmake --build "$build" -j2
