@@ -67,7 +67,7 @@ struct DriverTable {
   static const char* LastError(CodecDriverStream* stream) { return Own(stream).lastError.c_str(); }
   static void CloseStream(CodecDriverStream* stream) { delete &Own(stream); }
 
-  static constexpr CodecDriver Make(const char* name) {
+  static consteval CodecDriver Make(const char* name) {
     return {UNPAK_CODEC_DRIVER_ABI, name,      SuggestFormat, OpenStream, StreamSize,
             ConvertStream,          LastError, CloseStream};
   }

@@ -35,6 +35,3 @@ bool CheckPcmSource(const uint8_t* block, uint32_t size, WaveFormat* format, std
 bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* target,
                         std::string* reason);
 
-// The complete target of `tag` for PCM at `rate` with `channels` (GSM is
-// always mono). False for a tag that no encoder produces.
-bool SuggestEncoderTarget(uint16_t tag, uint32_t rate, uint16_t channels, FormatBlock* block);

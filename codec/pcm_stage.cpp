@@ -22,18 +22,6 @@ struct SoxrDeleter {
 };
 using SoxrPtr = std::unique_ptr<soxr, SoxrDeleter>;
 
-bool LayoutIsValid(uint32_t rate, uint16_t channels, std::string* reason) {
-  if (rate < kLowestPcmRate || rate > kHighestPcmRate) {
-    *reason = "PCM rate " + std::to_string(rate) + " Hz is outside 8000 to 96000 Hz";
-    return false;
-  }
-  if (channels != 1 && channels != 2) {
-    *reason = "PCM with " + std::to_string(channels) + " channels; only 1 or 2 are supported";
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 struct PcmStage {
@@ -129,25 +117,10 @@ bool Resample(PcmStage& stage, const int16_t* input, size_t frames, std::vector<
   }
 }
 
-// True when the stage changes nothing (same rate, channels and 16 bits).
-bool PcmStageIsIdentity(const PcmStage& stage) {
-  return stage.inputRate == stage.output.rate && stage.inputChannels == stage.output.channels &&
-         stage.output.bits == 16;
-}
-
 }  // namespace
 
 PcmStagePtr CreatePcmStage(uint32_t inputRate, uint16_t inputChannels, const PcmLayout& output,
                            std::string* reason) {
-  if (!LayoutIsValid(inputRate, inputChannels, reason) ||
-      !LayoutIsValid(output.rate, output.channels, reason)) {
-    return nullptr;
-  }
-  if (output.bits != 8 && output.bits != 16 && output.bits != 24 && output.bits != 32) {
-    *reason = "PCM with " + std::to_string(output.bits) +
-              " bits per sample; only 8, 16, 24 and 32 are supported";
-    return nullptr;
-  }
   PcmStagePtr stage(new PcmStage);
   stage->inputRate = inputRate;
   stage->inputChannels = inputChannels;
@@ -178,12 +151,6 @@ bool PcmStageProcess(PcmStage& stage, const int16_t* input, size_t frames, bool 
   }
   stage.ended = end;
   stage.framesIn += frames;
-  if (PcmStageIsIdentity(stage)) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(input);
-    output->insert(output->end(), bytes, bytes + frames * stage.inputChannels * 2);
-    stage.framesOut += frames;
-    return true;
-  }
   const int16_t* remixed = frames > 0 ? Remix(stage, input, frames) : input;
   if (!stage.resampler) {
     AppendInWidth(stage, remixed, frames * stage.output.channels, output);

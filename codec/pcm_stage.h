@@ -27,8 +27,9 @@ struct PcmStageDeleter {
 };
 using PcmStagePtr = std::unique_ptr<PcmStage, PcmStageDeleter>;
 
-// Input is 16-bit at `inputRate` with `inputChannels`. Null, with the reason,
-// when a layout is outside the ranges above.
+// Input is 16-bit at `inputRate` with `inputChannels`; both layouts lie within
+// the ranges above, as the drivers' format checks make sure. Null, with the
+// reason, when the resampler cannot be created.
 PcmStagePtr CreatePcmStage(uint32_t inputRate, uint16_t inputChannels, const PcmLayout& output,
                            std::string* reason);
 

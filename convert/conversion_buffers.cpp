@@ -1,7 +1,7 @@
 #include "convert/conversion_buffers.h"
 
-bool PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destinationSize,
-                       ConversionBuffers* buffers, std::string* reason) {
+void PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destinationSize,
+                       ConversionBuffers* buffers) {
   buffers->source.resize(sourceSize);
   buffers->destination.resize(destinationSize);
   CodecStreamHeader& header = buffers->header;
@@ -11,9 +11,5 @@ bool PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destin
   header.cbSrcLength = sourceSize;
   header.pbDst = buffers->destination.data();
   header.cbDstLength = destinationSize;
-  if (!CodecStreamPrepareHeader(stream, header)) {
-    *reason = "the codec refused its conversion buffers";
-    return false;
-  }
-  return true;
+  CodecStreamPrepareHeader(stream, header);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "platform/codec_service.h"
@@ -15,7 +14,7 @@ struct ConversionBuffers {
   CodecStreamHeader header{};
 };
 
-// Allocates the buffers and prepares the header for `stream`. False, with the
-// reason, when the stream refuses them.
-bool PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destinationSize,
-                       ConversionBuffers* buffers, std::string* reason);
+// Allocates the buffers, neither of them empty, and prepares the header for
+// `stream`, which has none prepared yet: the codec service takes it.
+void PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destinationSize,
+                       ConversionBuffers* buffers);

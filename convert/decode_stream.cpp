@@ -155,9 +155,7 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
   }
   destinationChunkSize = std::min(destinationChunkSize, kMaxDestinationChunkSize);
   ConversionBuffers buffers;
-  if (!PrepareConversion(*stream, sourceChunkSize, destinationChunkSize, &buffers, reason)) {
-    return false;
-  }
+  PrepareConversion(*stream, sourceChunkSize, destinationChunkSize, &buffers);
 
   DecodedAudio audio{destination, DelayBytes(input, output, mpeg.nCodecDelay), decodedLength,
                      output.wBitsPerSample};

@@ -40,9 +40,7 @@ bool EncodeStream(ChunkFile& source, ChunkFile& destination, std::span<const uin
     return false;
   }
   ConversionBuffers buffers;
-  if (!PrepareConversion(*stream, sourceChunkSize, kDestinationChunkSize, &buffers, reason)) {
-    return false;
-  }
+  PrepareConversion(*stream, sourceChunkSize, kDestinationChunkSize, &buffers);
 
   bool ok = true;
   uint32_t produced = 0;

@@ -161,6 +161,19 @@ void AddPayloadSeeds(const fs::path& dir, const Clip& mono8k, const Clip& stereo
   Bytes noSkee = p;
   std::copy_n("junk", 4, noSkee.begin() + static_cast<long>(skee));
   save("bad_no_skee", WithSelector(mono16, noSkee));
+
+  // Inputs that reach the rebuild's rarer paths.
+  const FormatBlock mulaw = EncodedTarget(7, 1, 8, 8000, 0, false);
+  save("cov_mulaw_no_skee", RawTargetInput(mulaw, noSkee));
+  save("cov_mulaw_source_rate_7000", RawTargetInput(mulaw, WithLe32(p, fmt + 12, 7000)));
+  save("cov_skee_shorter_than_4", WithSelector(mono16, WithLe32(p, skee + 4, 2)));
+  // 16 kHz frames after the 8 kHz ones, with a cap that lets them be reached.
+  Bytes changing(p.begin() + static_cast<long>(data) + 8,
+                 p.begin() + static_cast<long>(data) + 8 + LoadLe32(&p[data + 4]));
+  const EncodedClip faster = MakeEncodedClip(1, 16000, 1200, 4, 8);
+  changing.insert(changing.end(), faster.mp3.begin(), faster.mp3.end());
+  save("cov_rate_change",
+       WithSelector(mono16, WithLe32(WithAudio(mono8k, changing), skee + 8, 1 << 20)));
 }
 
 PakEntrySource Entry(const std::string& path, const Clip& clip) {
@@ -199,6 +212,14 @@ void AddArchiveSeeds(const fs::path& dir, const Clip& mono8k, const Clip& stereo
   save("bad_header_truncated.pak", Bytes(one.begin(), one.begin() + 10));
   save("bad_path_climbs_out.pak", BuildPak({Entry("..\\escape.wav", mono8k)}, 0));
   save("bad_path_absolute.pak", BuildPak({Entry("\\abs.wav", mono8k)}, 0));
+
+  // A folder name too long to create; a stream that turns free format, which
+  // pak test reports.
+  save("cov_folder_name_too_long.pak",
+       BuildPak({Entry(std::string(300, 'a') + "\\b.wav", mono8k)}, 0));
+  Bytes freeFormat = mono8k.payload;
+  freeFormat[ChunkAt(freeFormat, "data") + 10] &= 0x0F;  // the first frame's bitrate index
+  save("cov_free_format.pak", BuildPak({{"free.wav", MakePcmFormat(1, 8000, 16), freeFormat}}, 0));
 }
 
 // A "fmt " chunk's contents: the 18-byte header with `extra` after it.
@@ -290,6 +311,21 @@ void AddWaveSeeds(const fs::path& dir, bool* ok) {
   save("bad_list_past_end", WithLe32(plain, ChunkAt(plain, "LIST") + 4, 0x10000));
   save("bad_riff_size_short", WithLe32(plain, 4, 20));
   save("bad_not_riff", WithLe32(plain, 0, 0x58464952u));  // "RIFX"
+
+  // Inputs that reach the rarer refusals of `pak create`.
+  const Bytes audio = Pcm16(1, 8000, 400);
+  save("cov_two_data_chunks", Wave(pcm16, audio, {}, {{"data", audio}}));
+  save("cov_two_fmt_chunks", Wave(pcm16, audio, {{"fmt ", pcm16}}));
+  Bytes listCut = plain;
+  listCut.insert(listCut.end(), {'L', 'I', 'S', 'T', 4, 0, 0, 0});  // no room for its type
+  save("cov_list_type_cut", WithLe32(listCut, 4, static_cast<uint32_t>(listCut.size() - 8)));
+  save("cov_extensible_short", Wave(WaveFormatBytes(0xFFFE, 2, 48000, 6, 24, Bytes(6)), audio));
+  save("cov_fmt_8_bytes", Wave(Bytes(pcm16.begin(), pcm16.begin() + 8), audio));
+  const Bytes mulaw = WaveFormatBytes(7, 1, 8000, 1, 8);
+  save("cov_mulaw_fmt_16_bytes", Wave(Bytes(mulaw.begin(), mulaw.begin() + 16), Garbage(800, 10)));
+  // 101 mu-law samples at 37800 Hz: no count of 32000 Hz frames resamples to them.
+  save("cov_mulaw_37800_odd_length", Wave(WaveFormatBytes(7, 1, 37800, 1, 8), Garbage(101, 11)));
+  save("cov_unknown_tag", Wave(WaveFormatBytes(0x1234, 1, 8000, 2, 16), audio));
 }
 
 }  // namespace

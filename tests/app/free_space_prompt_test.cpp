@@ -1,6 +1,8 @@
 // The free-space check as a user meets it: unpak runs on a tmpfs of 320 KiB
 // in a private mount namespace, with archives that state how much they need,
-// its output on a pseudo-terminal where keys are typed at the prompt.
+// its output on a pseudo-terminal where keys are typed at the prompt. The
+// entry goes into a folder that is another tmpfs, so its finished file is
+// copied across file systems into place.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,18 +25,20 @@
 
 namespace {
 
-// Mounts the tmpfs on $1 and runs unpak ($2) there on the archive $3, with "y"
-// lines on standard input (which it must not read); then lists the tmpfs and
-// says if the terminal's settings were not restored. An interrupt must end
-// unpak, not the shell, so the listing still follows.
+// Mounts the tmpfs on $1 and another on its folder "sub", and runs unpak ($2)
+// in $1 on the archive $3, with "y" lines on standard input (which it must
+// not read); then lists both and says if the terminal's settings were not
+// restored. An interrupt must end unpak, not the shell, so the listing still
+// follows.
 constexpr const char* kScript =
     "trap : INT TERM HUP\n"
-    "mount -t tmpfs -o size=320k tmpfs \"$1\" && cd \"$1\" || exit 99\n"
+    "mount -t tmpfs -o size=320k tmpfs \"$1\" && cd \"$1\" && mkdir sub &&\n"
+    "  mount -t tmpfs tmpfs sub || exit 99\n"
     "settings() { stty -g < /dev/tty; } 2> /dev/null\n"
     "saved=$(settings)\n"
     "yes | \"$2\" \"$3\"\n"
     "status=$?\n"
-    "ls -A\n"
+    "ls -A . sub\n"
     "[ \"$saved\" = \"$(settings)\" ] || echo terminal settings changed\n"
     "exit $status\n";
 
@@ -96,7 +100,7 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
   }
   if (unshare.empty()) GTEST_SKIP() << "this process may not mount a tmpfs in a private namespace";
   const EncodedClip clip = MakeEncodedClip(1, 22050, 22050, 7, 48);
-  const MusicEntry song = PlainMusicEntry("song.wav", clip, 1, 16);
+  const MusicEntry song = PlainMusicEntry("sub\\song.wav", clip, 1, 16);
   const std::string line = ExpectedLine(song);
   const std::string prompt = "Continue anyway?(y/N): ";
   const std::string asked =
@@ -127,7 +131,7 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
                                            "sh",      small,   UNPAK_BINARY, pak};
     std::string transcript;
     EXPECT_EQ(RunOnTerminal(command, c.controlling, prompt, c.keys, &transcript), c.status);
-    EXPECT_EQ(transcript, c.out + (c.status ? "" : "song.wav\n"));
+    EXPECT_EQ(transcript, c.out + ".:\nsub\n\nsub:\n" + (c.status ? "" : "song.wav\n"));
   }
 }
 

@@ -50,9 +50,3 @@ StreamRun RunStream(const FormatBlock& source, const FormatBlock& target,
   CodecStreamUnprepareHeader(*stream, header);
   return run;
 }
-
-std::vector<int32_t> ScaledTo(const std::vector<int16_t>& samples, int bits) {
-  std::vector<int32_t> values;
-  for (int16_t s : samples) values.push_back(bits == 8 ? s >> 8 : s * (1 << (bits - 16)));
-  return values;
-}

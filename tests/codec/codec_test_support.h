@@ -34,7 +34,3 @@ struct StreamRun {
 StreamRun RunStream(const FormatBlock& source, const FormatBlock& target,
                     const std::vector<uint8_t>& in, uint32_t pass, uint32_t destination,
                     uint32_t flags = 0, bool end = true);
-
-// The values that a PCM target of `bits` holds for 16-bit samples: the high
-// byte at 8 bits, the sample shifted up at 24 and 32.
-std::vector<int32_t> ScaledTo(const std::vector<int16_t>& samples, int bits);

@@ -1,17 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <tuple>
 
 #include "archive/pak_writer.h"
+#include "convert/mpeg_frame_header.h"
 #include "platform/byte_order.h"
 #include "platform/codec_service.h"
 #include "tests/codec/codec_test_support.h"
 #include "tests/support/audio_reference.h"
 #include "tests/support/encoded_clip.h"
 #include "tests/support/wave_bytes.h"
-#include "convert/mpeg_frame_header.h"
 
 namespace {
 
@@ -20,6 +19,14 @@ using Mp3Driver = CodecModuleTest;
 // About 0.6 s of music at a constant bitrate.
 EncodedClip Clip(int channels, int rate, int kbps) {
   return MakeEncodedClip(channels, rate, rate * 6 / 10, 7, kbps);
+}
+
+// The values that a PCM target of `bits` holds for 16-bit samples: the high
+// byte at 8 bits, the sample shifted up at 24 and 32.
+std::vector<int32_t> ScaledTo(const std::vector<int16_t>& samples, int bits) {
+  std::vector<int32_t> values;
+  for (int16_t s : samples) values.push_back(bits == 8 ? s >> 8 : s * (1 << (bits - 16)));
+  return values;
 }
 
 // libmpg123's decoding of the whole clip, nothing trimmed.
@@ -61,55 +68,6 @@ TEST_F(Mp3Driver, OutputIsLibmpg123sConvertedHoweverTheStreamIsCut) {
           << " into " << destination;
     }
   }
-  // Mixed to mono by libmpg123: within 1 of the mean.
-  const std::vector<int16_t> mixed = Samples16(Decode(stereo, 1, 44100, 16).out);
-  const std::vector<int16_t> mean = Samples16(PcmBytes(Reference(stereo), 2, 1, 16));
-  ASSERT_EQ(mixed.size(), mean.size());
-  for (size_t i = 0; i < mean.size(); ++i) ASSERT_LE(std::abs(mixed[i] - mean[i]), 1) << i;
-}
-
-TEST_F(Mp3Driver, LameDelayLinesTheOutputUpWithTheInput) {
-  for (const EncodedClip& clip : {Clip(1, 44100, 128), Clip(2, 22050, 64)}) {
-    const std::vector<int16_t> out = Samples16(Decode(clip, clip.channels, clip.rate, 16).out);
-    // The output `lag` frames after the delay against the input.
-    auto snr = [&](int lag) {
-      const size_t start = (kLameCodecDelay + lag) * clip.channels;
-      return SnrDb(clip.samples, {out.begin() + std::min(start, out.size()), out.end()});
-    };
-    // Aligned, and better than a frame either way (a 1-frame lag costs 3 to 4 dB here).
-    EXPECT_GT(snr(0), 15) << clip.rate;
-    EXPECT_GT(snr(0), std::max(snr(-1), snr(1))) << clip.rate;
-  }
-}
-
-TEST_F(Mp3Driver, ReleasesAFrameAsSoonAsItIsComplete) {
-  const EncodedClip clip = Clip(2, 44100, 128);
-  const long first = 417 + ((clip.mp3[2] >> 1) & 1);  // 128 kbps at 44.1 kHz, padded
-  // The first frame one byte short, then its last byte; no next header follows.
-  const std::vector<uint8_t> frame(clip.mp3.begin(), clip.mp3.begin() + first);
-  EXPECT_EQ(RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), frame, first - 1, kLarge,
-                      0, false)
-                .calls,
-            (std::vector<uint32_t>{0, 1152 * 4}));
-}
-
-TEST_F(Mp3Driver, GarbageNeitherHangsNorStopsTheDecoding) {
-  std::vector<uint8_t> garbage(30000);
-  uint32_t state = 12345;
-  for (uint8_t& byte : garbage) byte = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
-  const EncodedClip clip = Clip(2, 44100, 128);
-  // Garbage alone, and garbage between frames.
-  EncodedClip junk = clip, mixed = clip;
-  junk.mp3 = garbage;
-  mixed.mp3.insert(mixed.mp3.begin() + 5000, garbage.begin(), garbage.end());
-  const std::vector<uint8_t> reference = PcmBytes(Reference(clip), 1, 1, 16);
-  const size_t tail = 8 * 1152 * 4;  // the last frames, well after the garbage
-  for (uint32_t pass : {1u, 333u, 8192u}) {
-    EXPECT_LE(Decode(junk, 2, 44100, 16, pass).out.size(), garbage.size() * 48);
-    const std::vector<uint8_t> out = Decode(mixed, 2, 44100, 16, pass).out;
-    ASSERT_GE(out.size(), tail);
-    EXPECT_TRUE(std::equal(out.end() - tail, out.end(), reference.end() - tail)) << pass;
-  }
 }
 
 // Where each frame of a bare CBR stream starts.
@@ -121,17 +79,22 @@ std::vector<size_t> FrameStarts(const std::vector<uint8_t>& stream) {
   return starts;
 }
 
-TEST_F(Mp3Driver, StreamsThatDoNotStartOnAFrameDecodeFromTheirFirstWholeFrame) {
+// `size` bytes of junk from a linear congruential generator.
+std::vector<uint8_t> Junk(size_t size, uint32_t state) {
+  std::vector<uint8_t> junk(size);
+  for (uint8_t& byte : junk) byte = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
+  return junk;
+}
+
+TEST_F(Mp3Driver, DecodesEachFrameOnceWholeBehindCutsJunkAndGarbage) {
   const EncodedClip clip = Clip(2, 44100, 128);
   const std::vector<uint8_t>& mp3 = clip.mp3;
   const std::vector<size_t> starts = FrameStarts(mp3);
-  uint32_t state = 99;
   std::vector<std::string> failed;
   // Cut into the first frames, or behind junk: decoded as a resyncing decoder
   // does, from the first frame whose next header agrees with it, no more.
   for (size_t cut = 1; cut < 2000; cut += 37) {
-    std::vector<uint8_t> junk(cut / 3 + 64);
-    for (uint8_t& byte : junk) byte = uint8_t((state = state * 1664525u + 1013904223u) >> 24);
+    std::vector<uint8_t> junk = Junk(cut / 3 + 64, uint32_t(cut));
     const size_t first = *std::lower_bound(starts.begin(), starts.end(), cut);
     EncodedClip whole = clip;
     whole.mp3.assign(mp3.begin() + first, mp3.end());
@@ -151,52 +114,87 @@ TEST_F(Mp3Driver, StreamsThatDoNotStartOnAFrameDecodeFromTheirFirstWholeFrame) {
     }
   }
   EXPECT_EQ(failed, std::vector<std::string>{});
-}
-
-TEST_F(Mp3Driver, RefusesRateChangesAndFreeFormatAfterAFixedBitrate) {
-  const EncodedClip clip = Clip(2, 44100, 128), later = Clip(2, 48000, 128);
-  std::vector<uint8_t> changed = clip.mp3, free = clip.mp3;
-  changed.insert(changed.end(), later.mp3.begin(), later.mp3.end());
-  // Bitrate index 0 makes the same frames free format.
-  for (size_t at : FrameStarts(free)) free[at + 2] &= 0x0F;
-  std::vector<uint8_t> freeAfterOne = free;
-  freeAfterOne[2] = clip.mp3[2];
-  const std::pair<std::vector<uint8_t>, std::string> cases[] = {
-      {changed, "the stream's frames are at 48000 Hz but its format says 44100 Hz"},
-      {freeAfterOne, "the stream's frames change from a fixed bitrate to free format"},
-      {free, ""}};
-  for (const auto& [stream, reason] : cases) {
-    const StreamRun run =
-        RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16), stream, 4096, kLarge);
-    EXPECT_EQ(run.error, reason);
-    if (reason.empty()) {
-      EXPECT_EQ(run.out, PcmBytes(Reference(clip), 2, 2, 16));
-    }
+  // Garbage between frames, however it is cut, neither hangs nor stops the
+  // decoding: the last frames come out as they are.
+  EncodedClip mixed = clip;
+  const std::vector<uint8_t> garbage = Junk(30000, 12345);
+  mixed.mp3.insert(mixed.mp3.begin() + 5000, garbage.begin(), garbage.end());
+  const std::vector<uint8_t> reference = PcmBytes(Reference(clip), 1, 1, 16);
+  const size_t tail = 8 * 1152 * 4;
+  for (uint32_t pass : {1u, 333u, 8192u}) {
+    const std::vector<uint8_t> out = Decode(mixed, 2, 44100, 16, pass).out;
+    ASSERT_GE(out.size(), tail);
+    EXPECT_TRUE(std::equal(out.end() - tail, out.end(), reference.end() - tail)) << pass;
   }
+  // A frame comes out once its last byte is in, with no next header to wait
+  // for: the first frame one byte short, then its last byte.
+  const long first = 417 + ((mp3[2] >> 1) & 1);  // 128 kbps at 44.1 kHz, padded
+  EXPECT_EQ(RunStream(ClipSourceFormat(clip), MakePcmFormat(2, 44100, 16),
+                      {mp3.begin(), mp3.begin() + first}, first - 1, kLarge, 0, false)
+                .calls,
+            (std::vector<uint32_t>{0, 1152 * 4}));
 }
 
 TEST_F(Mp3Driver, SuggestsSixteenBitsAndRefusesOtherConversionsWithReasons) {
-  const EncodedClip clip = Clip(2, 44100, 128);
+  const EncodedClip clip = Clip(2, 44100, 128), later = Clip(2, 48000, 128);
   const FormatBlock source = ClipSourceFormat(clip);
   FormatBlock suggested(kWaveFormatSize, 0);
   ASSERT_TRUE(CodecFormatSuggest(source, suggested));
   EXPECT_EQ(suggested, MakePcmFormat(2, 44100, 16));
+  StoreLe16(suggested.data(), 0x11);  // a preset tag is kept: nothing decodes to it
+  EXPECT_FALSE(CodecFormatSuggest(source, suggested));
 
-  FormatBlock adpcm = MakePcmFormat(2, 44100, 4), lying = source;
-  StoreLe16(adpcm.data(), 0x11);
-  StoreLe32(lying.data() + 4, 22050);
+  // The block with the 16-bit field at `at` set to `value`, or cut to `size` bytes.
+  auto with = [](FormatBlock block, size_t at, uint16_t value) {
+    StoreLe16(block.data() + at, value);
+    return block;
+  };
+  auto cut = [](const FormatBlock& block, size_t size) {
+    return FormatBlock(block.begin(), block.begin() + size);
+  };
+  const FormatBlock pcm = MakePcmFormat(2, 44100, 16),
+                    adpcm = with(MakePcmFormat(2, 44100, 4), 0, 0x11);
   const std::tuple<FormatBlock, FormatBlock, std::string> refusals[] = {
       {source, MakePcmFormat(2, 7999, 16),
        "PCM target at 7999 Hz; only 8000 to 96000 Hz are supported"},
       {source, MakePcmFormat(2, 44100, 12),
        "PCM target with 12 bits per sample; only 8, 16, 24 and 32 are supported"},
+      {source, with(pcm, 2, 3), "PCM target with 3 channels; only 1 or 2 are supported"},
+      {source, with(pcm, 12, 3), "PCM target nBlockAlign 3 should be 4 for 2 channels of 16 bits"},
+      {source, cut(pcm, 15), "target format block of 15 bytes is shorter than 16"},
       {source, adpcm, "MPEG Layer-3 decodes to PCM only, not to format tag 0x0011"},
-      {adpcm, suggested, "source format tag 0x0011 is not MPEG Layer-3 (0x0055)"},
+      {adpcm, pcm, "source format tag 0x0011 is not MPEG Layer-3 (0x0055)"},
+      {cut(source, 17), pcm, "source format block of 17 bytes is shorter than 18"},
+      {with(source, 2, 3), pcm, "MPEG Layer-3 source with 3 channels; only 1 or 2 exist"},
+      {with(source, 4, 7000), pcm,
+       "MPEG Layer-3 source at 7000 Hz, which is not an MPEG sample rate"},
+      {cut(source, 18), pcm,
+       "MPEG Layer-3 format block of 18 bytes with cbSize 12 is too short; it needs 30 bytes with "
+       "cbSize 12"},
+      {with(source, 12, 0), pcm, "MPEG Layer-3 source with nBlockAlign 0"},
       // A format that misstates the frames' rate fails on the first frame.
-      {lying, MakePcmFormat(2, 22050, 16),
+      {with(source, 4, 22050), MakePcmFormat(2, 22050, 16),
        "the stream's frames are at 44100 Hz but its format says 22050 Hz"}};
   for (const auto& [from, to, reason] : refusals) {
     EXPECT_EQ(RunStream(from, to, clip.mp3, 4096, kLarge).error, reason);
+  }
+
+  // Frames at another rate, or free format after a fixed bitrate, end the
+  // stream; free format throughout decodes (bitrate index 0 makes the same
+  // frames free format).
+  std::vector<uint8_t> changed = clip.mp3, free = clip.mp3;
+  changed.insert(changed.end(), later.mp3.begin(), later.mp3.end());
+  for (size_t at : FrameStarts(free)) free[at + 2] &= 0x0F;
+  std::vector<uint8_t> freeAfterOne = free;
+  freeAfterOne[2] = clip.mp3[2];
+  const std::pair<std::vector<uint8_t>, std::string> streams[] = {
+      {changed, "the stream's frames are at 48000 Hz but its format says 44100 Hz"},
+      {freeAfterOne, "the stream's frames change from a fixed bitrate to free format"},
+      {free, ""}};
+  for (const auto& [stream, reason] : streams) {
+    const StreamRun run = RunStream(source, pcm, stream, 4096, kLarge);
+    EXPECT_EQ(run.error, reason);
+    EXPECT_TRUE(!reason.empty() || run.out == PcmBytes(Reference(clip), 2, 2, 16));
   }
 }
 

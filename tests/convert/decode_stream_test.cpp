@@ -1,13 +1,11 @@
 // The decode loop's arithmetic against a scripted codec: the delay cut, the
-// length cap, the 8-bit rule, carried source bytes, passes without output and
-// writes that fail; and the encode loop's writes that fail.
+// length cap, carried source bytes, passes without output, and the sources
+// it refuses.
 
 #include "convert/decode_stream.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -15,7 +13,6 @@
 #include <vector>
 
 #include "archive/pak_writer.h"
-#include "convert/encode_stream.h"
 #include "platform/codec_service.h"
 
 namespace {
@@ -35,16 +32,15 @@ struct Script {
   uint8_t outputCounter = 0;  // output bytes count up, so cuts are visible
 } script;
 
-int32_t Suggest(const uint8_t*, uint32_t, uint8_t*, uint32_t) { return kCodecNotPossible; }
+// No suggestions and no size answers: the loop takes 4096-byte destinations.
+int32_t Unknown(const uint8_t*, uint32_t, uint8_t*, uint32_t) { return kCodecNotPossible; }
+int32_t NoSize(CodecDriverStream*, uint32_t, uint32_t*, uint32_t) { return kCodecNotPossible; }
 int32_t Open(const uint8_t*, uint32_t, const uint8_t*, uint32_t, CodecDriverStream** stream, char*,
              uint32_t) {
   *stream = reinterpret_cast<CodecDriverStream*>(&script);
   return kCodecOk;
 }
-int32_t Size(CodecDriverStream*, uint32_t, uint32_t* output, uint32_t) {
-  *output = 4096;
-  return kCodecOk;
-}
+
 int32_t Convert(CodecDriverStream*, CodecStreamHeader* header, uint32_t flags) {
   script.presented.emplace_back(header->pbSrc, header->pbSrc + header->cbSrcLength);
   script.flags.push_back(flags);
@@ -59,7 +55,7 @@ const char* LastError(CodecDriverStream*) { return ""; }
 void Close(CodecDriverStream*) {}
 
 const CodecDriver kScriptedDriver = {
-    UNPAK_CODEC_DRIVER_ABI, "scripted", Suggest, Open, Size, Convert, LastError, Close};
+    UNPAK_CODEC_DRIVER_ABI, "scripted", Unknown, Open, NoSize, Convert, LastError, Close};
 const CodecDriver* ScriptedEntry(uint32_t index) { return index == 0 ? &kScriptedDriver : nullptr; }
 
 struct Result {
@@ -75,8 +71,8 @@ class DecodeStreamTest : public testing::Test {
   // Runs the loop over `compressed` with nBlockSize 10 (passes of 320 bytes).
   Result Decode(const std::vector<Step>& steps, const std::vector<uint8_t>& compressed,
                 uint16_t channels, uint16_t bits, uint16_t codecDelay, uint32_t decodedLength,
-                FormatBlock sourceFormat = MakeMpegLayer3Format(2, 44100, 128000, 10, 0),
-                uint32_t targetRate = 44100) {
+                uint32_t targetRate = 44100,
+                FormatBlock sourceFormat = MakeMpegLayer3Format(2, 44100, 128000, 10, 0)) {
     script = Script{};
     script.steps = steps;
     if (sourceFormat.size() >= 30) sourceFormat[28] = static_cast<uint8_t>(codecDelay);
@@ -109,52 +105,38 @@ std::vector<uint8_t> Counting(size_t size) {
 }
 
 TEST_F(DecodeStreamTest, CutsTheDelayFromTheFirstAudioAndCapsTheLength) {
-  // 16-bit stereo, delay 100 frames: 400 bytes skipped from the first 1000.
-  Result r = Decode({{-1, 1000}, {-1, 1000}}, Counting(640), 2, 16, 100, 1000);
-  ASSERT_TRUE(r.ok) << r.reason;
-  ASSERT_EQ(r.output.size(), 1000u);
-  EXPECT_EQ(r.output[0], 400 % 256);  // the 401st byte the codec produced
-  EXPECT_EQ(r.output[599], 999 % 256);
-  EXPECT_EQ(r.output[600], 1000 % 256);  // the second block follows seamlessly
-  EXPECT_EQ(r.marks, "##");
-
-  // A first block shorter than the delay: the rest is cut from the next.
-  r = Decode({{-1, 300}, {-1, 1000}}, Counting(640), 2, 16, 100, 100000);
-  ASSERT_EQ(r.output.size(), 900u);
-  EXPECT_EQ(r.output[0], 400 % 256);
-  EXPECT_EQ(r.marks, "##");
-
-  // Passes without output neither print a mark nor take the delay.
-  r = Decode({{-1, 0}, {-1, 0}, {-1, 500}}, Counting(960), 1, 16, 10, 100000);
-  ASSERT_EQ(r.output.size(), 480u);
-  EXPECT_EQ(r.output[0], 20);
-  EXPECT_EQ(r.marks, "#");
-
-  // Output at half the source's rate: the delay is 50 frames there.
-  r = Decode({{-1, 1000}}, Counting(320), 1, 16, 100, 100000,
-             MakeMpegLayer3Format(1, 44100, 128000, 10, 0), 22050);
-  ASSERT_EQ(r.output.size(), 900u);
-  EXPECT_EQ(r.output[0], 100);
-}
-
-TEST_F(DecodeStreamTest, StopsAtTheCap) {
-  // Reaching the cap exactly does not end the loop; the next pass with
-  // output writes nothing, prints its mark and ends it.
-  Result r = Decode({{-1, 500}, {-1, 500}, {-1, 500}, {-1, 500}}, Counting(1280), 1, 16, 0, 1000);
-  ASSERT_EQ(r.output.size(), 1000u);
-  EXPECT_EQ(r.marks, "###");
-  EXPECT_EQ(script.presented.size(), 3u);
-
-  // 8-bit output with an odd cap loses two more bytes: 990 -> 1010 gives 9.
-  r = Decode({{-1, 990}, {-1, 20}, {-1, 20}}, Counting(960), 1, 8, 0, 1001);
-  EXPECT_EQ(r.output.size(), 999u);
-  EXPECT_EQ(r.marks, "##");
-
-  // An even cap on 8-bit output, and an odd one on 16-bit, cut exactly.
-  r = Decode({{-1, 990}, {-1, 20}}, Counting(640), 1, 8, 0, 1000);
-  EXPECT_EQ(r.output.size(), 1000u);
-  r = Decode({{-1, 990}, {-1, 20}}, Counting(640), 1, 16, 0, 1001);
-  EXPECT_EQ(r.output.size(), 1001u);
+  // The output must be one unbroken run of the codec's counting bytes, from
+  // `first` on: past the delay, up to the cap.
+  const struct {
+    std::vector<Step> steps;
+    size_t compressed;
+    uint16_t channels, bits, delay;
+    uint32_t cap, rate;
+    size_t first, size;
+    std::string marks;
+  } cases[] = {
+      // 16-bit stereo, delay 100 frames (400 bytes): a first block shorter
+      // than the delay, the rest cut from the next.
+      {{{-1, 300}, {-1, 1000}}, 640, 2, 16, 100, 100000, 44100, 400, 900, "##"},
+      // Passes without output neither print a mark nor take the delay.
+      {{{-1, 0}, {-1, 0}, {-1, 500}}, 960, 1, 16, 10, 100000, 44100, 20, 480, "#"},
+      // Reaching the cap exactly does not end the loop; the next pass with
+      // output writes nothing, prints its mark and ends it.
+      {{{-1, 500}, {-1, 500}, {-1, 500}, {-1, 500}}, 1280, 1, 16, 0, 1000, 44100, 0, 1000, "###"},
+      // An odd cap on 16-bit output cuts exactly (8-bit output loses two bytes).
+      {{{-1, 990}, {-1, 20}}, 640, 1, 16, 0, 1001, 44100, 0, 1001, "##"},
+      // No compressed audio: no pass, no mark.
+      {{}, 0, 1, 16, 0, 100000, 44100, 0, 0, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+    const Result r =
+        Decode(c.steps, Counting(c.compressed), c.channels, c.bits, c.delay, c.cap, c.rate);
+    std::vector<uint8_t> run(c.size);
+    for (size_t i = 0; i < c.size; ++i) run[i] = static_cast<uint8_t>(c.first + i);
+    EXPECT_TRUE(r.ok) << r.reason;
+    EXPECT_EQ(r.output, run);
+    EXPECT_EQ(r.marks, c.marks);
+  }
 }
 
 TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
@@ -190,74 +172,19 @@ TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
   EXPECT_EQ(script.presented[1][0], Counting(400)[100]);
 }
 
-TEST_F(DecodeStreamTest, AsksForWholeBlocksOnlyWhenThePassHoldsWholeBlocks) {
-  // Passes of 320 bytes are 32 whole blocks of 10; the last 15 bytes are not.
-  Decode({}, Counting(335), 1, 16, 0, 100000);
-  ASSERT_EQ(script.flags.size(), 3u);
-  EXPECT_EQ(script.flags[0], kConvertBlockAlign);
-  EXPECT_EQ(script.flags[1], 0u);
-  EXPECT_EQ(script.flags[2], kConvertEnd);
-
-  // No compressed audio: no pass at all.
-  const Result r = Decode({}, {}, 1, 16, 0, 100000);
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(script.flags, std::vector<uint32_t>{kConvertEnd});
-  EXPECT_TRUE(r.output.empty());
-  EXPECT_EQ(r.marks, "");
-}
-
 TEST_F(DecodeStreamTest, RefusesSourcesItCannotDecode) {
-  Result r = Decode({}, Counting(10), 1, 16, 0, 100, MakePcmFormat(1, 44100, 16));
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.reason.find("not MPEG Layer-3"), std::string::npos) << r.reason;
-
   FormatBlock shortBlock = MakeMpegLayer3Format(1, 44100, 128000, 10, 0);
   shortBlock.resize(24);
-  r = Decode({}, Counting(10), 1, 16, 0, 100, shortBlock);
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.reason.find("too short"), std::string::npos) << r.reason;
-
-  r = Decode({}, Counting(10), 1, 16, 0, 100, MakeMpegLayer3Format(1, 44100, 128000, 0, 0));
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.reason.find("nBlockSize"), std::string::npos) << r.reason;
-  EXPECT_TRUE(script.presented.empty());
-}
-
-TEST_F(DecodeStreamTest, StopsAtTheFirstWriteThatFails) {
-  // 100 conversions that give 4096 bytes each. /dev/full fails once the
-  // 64 KiB buffer is written out; a file 10000 bytes short of 4 GiB (sparse)
-  // at the third.
-  const int64_t nearLimit = (int64_t{1} << 32) - 10000;
-  const struct {
-    const char* path;  // null: an anonymous file
-    int64_t start;
-    const char* reason;
-  } cases[] = {{"/dev/full", 0, "failed (disk full or I/O error)"},
-               {nullptr, nearLimit, "the output would be larger than a WAV file can hold (4 GiB)"}};
-  const std::vector<uint8_t> compressed = Counting(320 * 100);
-  for (const auto& [path, start, reason] : cases) {
-    for (const bool encode : {false, true}) {
-      SCOPED_TRACE(std::string(encode ? "encode " : "decode ") + (path ? path : "near 4 GiB"));
-      script = Script{};
-      script.steps.assign(100, Step{-1, 4096});
-      ChunkFilePtr destination =
-          OpenChunkFileOnDisk(path ? open(path, O_RDWR) : memfd_create("decode_stream_test", 0));
-      ASSERT_EQ(ChunkSeek(*destination, start, SEEK_SET), start);
-      ChunkFilePtr source = OpenChunkFileInMemory(compressed.data(), compressed.size());
-      const FormatBlock pcm = MakePcmFormat(1, 44100, 16);
-      std::string why;
-      uint64_t decoded = 0;
-      testing::internal::CaptureStdout();
-      const bool ok =
-          encode ? EncodeStream(*source, *destination, pcm, pcm, &why)
-                 : DecodeStream(*destination, pcm, MakeMpegLayer3Format(1, 44100, 128000, 10, 0),
-                                *source, static_cast<uint32_t>(compressed.size()), UINT32_MAX,
-                                &decoded, &why);
-      testing::internal::GetCapturedStdout();
-      EXPECT_FALSE(ok);
-      EXPECT_NE(why.find(reason), std::string::npos) << why;
-      EXPECT_LE(script.presented.size(), path ? 17u : 3u);
-    }
+  const std::pair<FormatBlock, std::string> refusals[] = {
+      {MakePcmFormat(1, 44100, 16), "the source format (tag 0x0001) is not MPEG Layer-3"},
+      {shortBlock, "the source format block is too short for its MPEG Layer-3 fields"},
+      {MakeMpegLayer3Format(1, 44100, 128000, 0, 0),
+       "the source format's nBlockSize or nBlockAlign is 0"}};
+  for (const auto& [format, reason] : refusals) {
+    const Result r = Decode({}, Counting(10), 1, 16, 0, 100, 44100, format);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.reason, reason);
+    EXPECT_TRUE(script.presented.empty());
   }
 }
 

@@ -61,17 +61,8 @@ const CodecDriver kRefuser = [] {
   };
   return driver;
 }();
-// The copier's table of another version, and without a function.
-const CodecDriver kOtherAbi = [] {
-  CodecDriver d = kCopier;
-  d.abiVersion += 1;
-  return d;
-}();
-const CodecDriver kIncomplete = [] {
-  CodecDriver d = kCopier;
-  d.convert = nullptr;
-  return d;
-}();
+// The copier's table, to be made one of another version and one without a function.
+CodecDriver otherAbi = kCopier, incomplete = kCopier;
 
 template <const CodecDriver* driver>
 const CodecDriver* EntryOf(uint32_t index) {
@@ -89,8 +80,10 @@ std::vector<uint8_t> Format(uint16_t tag) {
 TEST(CodecService, RegistryRefusesBadTablesAndAsksDriversInOrder) {
   EXPECT_FALSE(CodecDriverAdd(nullptr));
   EXPECT_FALSE(CodecDriverAdd([](uint32_t) -> const CodecDriver* { return nullptr; }));
-  EXPECT_FALSE(CodecDriverAdd(EntryOf<&kOtherAbi>));
-  EXPECT_FALSE(CodecDriverAdd(EntryOf<&kIncomplete>));
+  otherAbi.abiVersion += 1;
+  incomplete.convert = nullptr;
+  EXPECT_FALSE(CodecDriverAdd(EntryOf<&otherAbi>));
+  EXPECT_FALSE(CodecDriverAdd(EntryOf<&incomplete>));
   ASSERT_TRUE(kRegistered);
   // The first driver that knows one suggests.
   for (const auto& [tag, channels] : {std::pair{0x1111, 2}, {0x4444, 7}}) {
