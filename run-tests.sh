@@ -25,7 +25,7 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"
 if command -v clang++ >/dev/null; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DUNPAK_FUZZ=ON >/dev/null
   cmake --build build-fuzz -j"$(nproc)" --target fuzz_archive fuzz_payload fuzz_wave fuzz_list fuzz_mpeg
-  tests/fuzz/run_fuzzers.sh build-fuzz 20
+  fuzz/run_fuzzers.sh build-fuzz 20
 else
   echo "clang++ not found: fuzzing skipped"
 fi

@@ -49,7 +49,7 @@ for binary in "$build"/bin/*; do
   if [ -f "$binary" ] && [ -x "$binary" ]; then objects+=(-object "$binary"); fi
 done
 cov_args=("${objects[@]:1}" -instr-profile="$build/coverage.profdata"
-          -ignore-filename-regex='^/usr/|/(tests|tools|bench|build[^/]*)/')
+          -ignore-filename-regex='^/usr/|/(tests|fuzz|tools|bench|build[^/]*)/')
 # Columns 8 to 10 of llvm-cov's table are lines, missed lines and their share.
 table=$(llvm-cov report "${cov_args[@]}" "$src"/{app,archive,codec,convert,create,pak,platform} |
   awk 'NR > 1 && NF >= 10 && $8 > 0 { printf "%-40s %7d %7d %8s\n", $1, $8 - $9, $8, $10 }')

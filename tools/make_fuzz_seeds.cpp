@@ -13,7 +13,7 @@
 #include "archive/pak_format.h"
 #include "archive/pak_writer.h"
 #include "platform/byte_order.h"
-#include "tests/fuzz/fuzz_payload_input.h"
+#include "fuzz/fuzz_payload_input.h"
 #include "tests/support/encoded_clip.h"
 #include "tools/synth.h"
 

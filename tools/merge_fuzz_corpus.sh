@@ -5,7 +5,7 @@
 # together (hit counts are not told apart, to keep the corpus small).
 # Committed seeds that survive keep their names; new ones are named by hash.
 # Usage: tools/merge_fuzz_corpus.sh <fuzz build dir> <target> <corpus folder> <new inputs>...
-#   e.g. tools/merge_fuzz_corpus.sh build-fuzz mpeg tests/fuzz/corpus/mpeg ~/campaign/mpeg
+#   e.g. tools/merge_fuzz_corpus.sh build-fuzz mpeg fuzz/corpus/mpeg ~/campaign/mpeg
 set -euo pipefail
 fuzzer=$1/bin/fuzz_$2
 corpus=$3

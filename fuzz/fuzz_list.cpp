@@ -12,7 +12,7 @@
 #include <string>
 
 #include "pak/commands.h"
-#include "tests/fuzz/fuzz_sandbox.h"
+#include "fuzz/fuzz_sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int fd = memfd_create("fuzz-list", MFD_CLOEXEC);

@@ -1,4 +1,4 @@
-#include "tests/fuzz/fuzz_sandbox.h"
+#include "fuzz/fuzz_sandbox.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "create/wave_entry.h"
-#include "tests/fuzz/fuzz_sandbox.h"
+#include "fuzz/fuzz_sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static CodecDelays delays;  // measured once per setting, as in a run

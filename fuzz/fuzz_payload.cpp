@@ -14,8 +14,8 @@
 #include "convert/unpack_entry.h"
 #include "platform/byte_order.h"
 #include "platform/output_file.h"
-#include "tests/fuzz/fuzz_payload_input.h"
-#include "tests/fuzz/fuzz_sandbox.h"
+#include "fuzz/fuzz_payload_input.h"
+#include "fuzz/fuzz_sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool raw = size > 0 && (data[0] & kFuzzRawTarget);

@@ -10,7 +10,7 @@
 
 #include "app/unpack_archive.h"
 #include "pak/commands.h"
-#include "tests/fuzz/fuzz_sandbox.h"
+#include "fuzz/fuzz_sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The archive lives in memory under a path, as the programs read it.
