@@ -21,7 +21,10 @@ cp "$corpus"/* "$scratch/old/" 2>/dev/null || true
   "$scratch/kept" "$scratch/old" "$@" >"$scratch/log" 2>&1 || { tail -20 "$scratch/log"; exit 1; }
 for old in "$scratch/old"/*; do
   hash=$(sha1sum "$old" | cut -c1-40)
-  [ -e "$scratch/kept/$hash" ] && mv "$scratch/kept/$hash" "$scratch/kept/$(basename "$old")"
+  name=$(basename "$old")
+  if [ "$name" != "$hash" ] && [ -e "$scratch/kept/$hash" ]; then
+    mv "$scratch/kept/$hash" "$scratch/kept/$name"
+  fi
 done
 rm -f "$corpus"/*
 cp "$scratch/kept"/* "$corpus/"
