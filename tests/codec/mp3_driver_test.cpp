@@ -91,10 +91,12 @@ TEST_F(Mp3Driver, DecodesEachFrameOnceWholeBehindCutsJunkAndGarbage) {
   const std::vector<uint8_t>& mp3 = clip.mp3;
   const std::vector<size_t> starts = FrameStarts(mp3);
   std::vector<std::string> failed;
-  // Cut into the first frames, or behind junk: decoded as a resyncing decoder
-  // does, from the first frame whose next header agrees with it, no more.
+  // Cut into the first frames, or behind junk that holds a header of the
+  // stream after its first byte: decoded as a resyncing decoder does, from
+  // the first frame whose next header agrees with it, no more.
   for (size_t cut = 1; cut < 2000; cut += 37) {
     std::vector<uint8_t> junk = Junk(cut / 3 + 64, uint32_t(cut));
+    std::copy_n(mp3.begin(), 4, junk.begin() + 1);
     const size_t first = *std::lower_bound(starts.begin(), starts.end(), cut);
     EncodedClip whole = clip;
     whole.mp3.assign(mp3.begin() + first, mp3.end());
