@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -68,4 +69,13 @@ void FuzzInSandbox(const std::function<void()>& input) {
   if (!fs::is_empty(outer, error))
     Fail("the input wrote outside its folder, into " + outer.string());
   if (!fs::create_directory(work, error)) Fail("cannot create " + work.string());
+}
+
+void FuzzArchiveInSandbox(const uint8_t* data, size_t size,
+                          const std::function<void(const std::string& path)>& input) {
+  const int fd = memfd_create("fuzz-archive", MFD_CLOEXEC);
+  if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size)) Fail("cannot hold the input");
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  FuzzInSandbox([&] { input(path); });
+  close(fd);
 }
