@@ -45,15 +45,10 @@ ListedEntry ListEntry(const uint8_t* archive, size_t size, const PakHeader& head
   return listed;
 }
 
-std::string ChannelWords(uint16_t channels) {
-  if (channels == 1) return "mono";
-  if (channels == 2) return "stereo";
-  return std::to_string(channels) + " channels";
-}
-
+// The targets that the codec module encodes, which are mono or stereo.
 std::string FormatWords(const WaveFormat& format) {
-  const std::string layout =
-      ChannelWords(format.nChannels) + " " + std::to_string(format.nSamplesPerSec) + " Hz";
+  const std::string layout = std::string(format.nChannels == 1 ? "mono " : "stereo ") +
+                             std::to_string(format.nSamplesPerSec) + " Hz";
   switch (format.wFormatTag) {
     case 0x0001:
       return "PCM " + std::to_string(format.wBitsPerSample) + "-bit " + layout;
@@ -65,12 +60,8 @@ std::string FormatWords(const WaveFormat& format) {
       return "G.711 mu-law " + layout;
     case 0x0011:
       return "IMA ADPCM " + layout;
-    case 0x0031:
-      return "GSM 6.10 " + layout;
   }
-  char tag[16];
-  std::snprintf(tag, sizeof tag, "format 0x%04x", format.wFormatTag);
-  return tag;
+  return "GSM 6.10 " + layout;
 }
 
 std::string Duration(double seconds) {

@@ -59,9 +59,24 @@ TEST(PakCommandLine, UsageErrorsExitWithStatus2) {
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(Contains(result.err, "Usage: pak")) << result.err;
   }
-  const ProgramResult missing = RunPak({"list", "missing.pak"}, dir.path);
-  EXPECT_EQ(missing.exitStatus, 2);
-  EXPECT_EQ(missing.err.rfind("pak: missing.pak: ", 0), 0u) << missing.err;
+  EXPECT_EQ(RunPak({"--help"}, dir.path).exitStatus, 0);
+  // An archive or folder that cannot be used, or no codec module: status 2 before any work.
+  std::filesystem::copy_file(UNPAK_PAK_BINARY, dir.path / "pak");
+  const std::pair<std::vector<std::string>, std::string> unusable[] = {
+      {{"list", "missing.pak"}, "missing.pak: cannot open: No such file or directory"},
+      {{"test", "."}, ".: not a regular file"},
+      {{"extract", "-C", "pak", "a.pak"}, "pak: cannot enter the folder: Not a directory"},
+      {{"./pak", "list", "a.pak"}, "cannot load the codec module"},
+      {{"./pak", "test", "a.pak"}, "cannot load the codec module"},
+      {{"./pak", "extract", "a.pak"}, "cannot load the codec module"},
+      {{"./pak", "create", "a.pak", "a.wav"}, "cannot load the codec module"},
+      {{"./pak", "update", "a.pak", "a.wav"}, "cannot load the codec module"}};
+  for (const auto& [argv, problem] : unusable) {
+    const ProgramResult result = argv[0] == "./pak" ? RunProgram(dir.path / "pak", argv, dir.path)
+                                                    : RunPak(argv, dir.path);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.err.rfind("pak: " + problem, 0), 0u) << result.err;
+  }
 }
 
 TEST(PakList, ShowsEachEntryAndNamesTheOnesThatCannotBeUnpacked) {
