@@ -15,6 +15,7 @@
 #include <utmp.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -25,18 +26,18 @@
 
 namespace {
 
-// Mounts the tmpfs on $1 and another on its folder "sub", and runs unpak ($2)
-// in $1 on the archive $3, with "y" lines on standard input (which it must
-// not read); then lists both and says if the terminal's settings were not
-// restored. An interrupt must end unpak, not the shell, so the listing still
+// Mounts the tmpfs on $1 and another on its folder "sub", and runs the rest
+// of the arguments (unpak or pak extract on an archive) in $1, with "y" lines
+// on standard input (which it must not read); then lists both and says if the
+// terminal's settings were not restored. An interrupt must end unpak, not the shell, so the listing still
 // follows.
 constexpr const char* kScript =
     "trap : INT TERM HUP\n"
-    "mount -t tmpfs -o size=320k tmpfs \"$1\" && cd \"$1\" && mkdir sub &&\n"
+    "mount -t tmpfs -o size=320k tmpfs \"$1\" && cd \"$1\" && shift && mkdir sub &&\n"
     "  mount -t tmpfs tmpfs sub || exit 99\n"
     "settings() { stty -g < /dev/tty; } 2> /dev/null\n"
     "saved=$(settings)\n"
-    "yes | \"$2\" \"$3\"\n"
+    "yes | \"$@\"\n"
     "status=$?\n"
     "ls -A . sub\n"
     "[ \"$saved\" = \"$(settings)\" ] || echo terminal settings changed\n"
@@ -102,6 +103,7 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
   const EncodedClip clip = MakeEncodedClip(1, 22050, 22050, 7, 48);
   const MusicEntry song = PlainMusicEntry("sub\\song.wav", clip, 1, 16);
   const std::string line = ExpectedLine(song);
+  const MusicEntry big = PlainMusicEntry("big.wav", StereoClip(), 2, 16);  // 352844 bytes
   const std::string prompt = "Continue anyway?(y/N): ";
   const std::string asked =
       "Not enough free disk space.\nYou have 327680 bytes free.\n"
@@ -112,6 +114,8 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
     bool controlling;
     std::string keys, out;
     int status;
+    const MusicEntry* entry = nullptr;  // song's by default
+    bool pak = false;                   // pak extract, which counts only what it writes
   } cases[] = {
       {0xFFFFFFFFu, true, "xY", asked + "x" + prompt + "Y" + line, 0},    // asked again on one line
       {0xFFFFFFFFu, true, "\ry", asked + "\r" + prompt + "y" + line, 0},  // Enter asks again too
@@ -123,12 +127,16 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
       {0xFFFFFFFFu, false, "", asked + "\n", 255},  // no terminal to ask: no
       {327680, true, "", line, 0},
       {0, true, "", line, 0},  // exactly the free space is enough
+      {0xFFFFFFFFu, true, "", line, 0, nullptr, true},
+      {0, true, "n", std::regex_replace(asked, std::regex("4294967295"), "352844") + "n", 1, &big, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.keys) + " needing " + std::to_string(c.needed));
-    ASSERT_TRUE(WriteBytes(pak, BuildPak({PakSource(song)}, c.needed)));
-    const std::vector<std::string> command{"unshare", unshare, "sh",         "-c", kScript,
-                                           "sh",      small,   UNPAK_BINARY, pak};
+    ASSERT_TRUE(WriteBytes(pak, BuildPak({PakSource(c.entry ? *c.entry : song)}, c.needed)));
+    std::vector<std::string> command{"unshare", unshare, "sh", "-c", kScript, "sh", small};
+    if (c.pak) command.insert(command.end(), {UNPAK_PAK_BINARY, "extract"});
+    if (!c.pak) command.push_back(UNPAK_BINARY);
+    command.push_back(pak);
     std::string transcript;
     EXPECT_EQ(RunOnTerminal(command, c.controlling, prompt, c.keys, &transcript), c.status);
     EXPECT_EQ(transcript, c.out + ".:\nsub\n\nsub:\n" + (c.status ? "" : "song.wav\n"));
