@@ -71,14 +71,15 @@ TEST(Parallel, GivesWhatTheSerialRunGives) {
   }
 }
 
-// `count` stereo entries, 0.wav then 1.wav, 2.wav, ... in `folder`, written
-// to `dir`/test.pak; returns the archive.
-std::vector<uint8_t> WriteStereoArchive(const std::filesystem::path& dir, int count,
-                                        const std::string& folder = "") {
+// `count` 16-bit entries of `clip`, 0.wav then 1.wav, 2.wav, ... in `folder`,
+// written to `dir`/test.pak; returns the archive.
+std::vector<uint8_t> WriteArchive(const std::filesystem::path& dir, int count,
+                                  const std::string& folder = "",
+                                  const EncodedClip& clip = StereoClip()) {
   std::vector<PakEntrySource> sources;
   for (int i = 0; i < count; ++i) {
     const std::string name = (i == 0 ? "" : folder) + std::to_string(i) + ".wav";
-    sources.push_back(PakSource(PlainMusicEntry(name, StereoClip(), 2, 16)));
+    sources.push_back(PakSource(PlainMusicEntry(name, clip, clip.channels, 16)));
   }
   std::vector<uint8_t> archive = BuildPak(sources, 0);
   EXPECT_TRUE(WriteBytes(dir / "test.pak", archive));
@@ -100,7 +101,7 @@ ProgramResult UnpakChangedMidRun(const std::filesystem::path& dir,
   return RunProgram(UNPAK_BINARY, {"unpak", "test.pak"}, dir, stopped);
 }
 
-// Every pending file is gone and every output of WriteStereoArchive's that
+// Every pending file is gone and every output of WriteArchive's that
 // stands is whole.
 void ExpectOnlyWholeOutputs(const std::filesystem::path& dir) {
   for (const std::string& name : ListTree(dir)) {
@@ -113,7 +114,7 @@ void ExpectOnlyWholeOutputs(const std::filesystem::path& dir) {
 
 TEST(Surroundings, NeverLeavePendingFilesOrMixTheTranscriptIntoOutputs) {
   TempDir dir;
-  WriteStereoArchive(dir.path, 40);
+  WriteArchive(dir.path, 40);
   const std::string unpak = UNPAK_BINARY;
   const struct {
     std::string script;
@@ -138,7 +139,7 @@ TEST(Surroundings, NeverLeavePendingFilesOrMixTheTranscriptIntoOutputs) {
 
 TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
   TempDir dir;
-  const std::vector<uint8_t> archive = WriteStereoArchive(dir.path, 30);
+  const std::vector<uint8_t> archive = WriteArchive(dir.path, 30);
   // The archive loses its second half.
   const ProgramResult result = UnpakChangedMidRun(dir.path, [&] {
     std::filesystem::resize_file(dir.path / "test.pak", archive.size() / 2);
@@ -157,7 +158,9 @@ TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
 TEST(Surroundings, AFolderSwappedForALinkMidRunIsNotWrittenThrough) {
   TempDir dir;
   TempDir outside;
-  WriteStereoArchive(dir.path, 40, "d\\");  // enough to be still running when stopped
+  // Enough short entries that the run is still going when stopped, however
+  // late the stop comes on a loaded machine.
+  WriteArchive(dir.path, 300, "d\\", MonoClip());
   std::filesystem::create_directory(dir.path / "d");
   // "d" becomes a link to a folder outside.
   const ProgramResult result = UnpakChangedMidRun(dir.path, [&] {
