@@ -88,17 +88,10 @@ int RunOnTerminal(const std::vector<std::string>& argv, bool controlling, const 
 }
 
 TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
-  // The unshare option that allows mounting here: as root a mount namespace
-  // will do; otherwise a user namespace that maps the user to root as well.
   TempDir dir;
   const std::string small = dir.path / "small", pak = dir.path / "test.pak";
   ASSERT_TRUE(std::filesystem::create_directory(small));
-  std::string unshare;
-  for (const char* option : {"-m", "-rm"}) {
-    const std::vector<std::string> argv{
-        "/usr/bin/unshare", option, "mount", "-t", "tmpfs", "tmpfs", small};
-    if (unshare.empty() && RunProgram(argv[0], argv, dir.path).exitStatus == 0) unshare = option;
-  }
+  const std::string unshare = MountNamespaceOption();
   if (unshare.empty()) GTEST_SKIP() << "this process may not mount a tmpfs in a private namespace";
   const EncodedClip clip = MakeEncodedClip(1, 22050, 22050, 7, 48);
   const MusicEntry song = PlainMusicEntry("sub\\song.wav", clip, 1, 16);

@@ -305,6 +305,31 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
   EXPECT_NE(both.err.find("pak: aiff.wav: not a WAV file"), std::string::npos) << both.err;
 }
 
+TEST(Create, AFullDiskLeavesTheOldArchiveAndNoTemporaryFile) {
+  const std::string unshare = MountNamespaceOption();
+  if (unshare.empty()) GTEST_SKIP() << "this process may not mount a tmpfs in a private namespace";
+  TempDir dir;
+  ASSERT_EQ(RunTool({"sox", "-n", "-r", "44100", "-c", "2", "s.wav", "synth", "2", "sine", "300"},
+                    dir.path)
+                .exitStatus,
+            0);
+  fs::copy_file(dir.path / "s.wav", dir.path / "a.wav");
+  ASSERT_EQ(RunPak({"create", "in.pak", "a.wav", "s.wav"}, dir.path).exitStatus, 0);
+  fs::create_directory(dir.path / "full");
+  // On a 16 KiB tmpfs: a new archive, and an update that keeps a.wav's payload
+  // and replaces s.wav's, each more than fits.
+  const ProgramResult result = RunTool(
+      {"unshare", unshare, "sh", "-c",
+       "mount -t tmpfs -o size=16k tmpfs full && cd full && echo old > a.pak || exit 99\n"
+       "\"$0\" create a.pak ../s.wav; echo $?; \"$0\" update -o a.pak ../in.pak ../s.wav; echo $?\n"
+       "ls -A; cat a.pak",
+       UNPAK_PAK_BINARY},
+      dir.path);
+  EXPECT_EQ(result.out, "Compressing s.wav : ###\n2\nCompressing s.wav : ###\n2\na.pak\nold\n");
+  EXPECT_EQ(result.err, "pak: a.pak: writing the archive failed (disk full or I/O error)\n"
+                            "pak: a.pak: writing the archive failed (disk full or I/O error)\n");
+}
+
 TEST(Create, AnInterruptedRunLeavesNoArchiveAndNoTemporaryFile) {
   TempDir dir;
   // Two long inputs, so that the run is still encoding when the signal comes.

@@ -28,6 +28,11 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
                          const std::filesystem::path& cwd,
                          const std::function<void(pid_t)>& meanwhile = nullptr);
 
+// The option of unshare(1) that lets a program mount a tmpfs in a private
+// namespace (as root a mount namespace will do; otherwise a user namespace
+// that maps the user to root as well), or "" if neither works here.
+std::string MountNamespaceOption();
+
 // Runs a program found on the PATH, such as sox, ffmpeg or mpg123.
 inline ProgramResult RunTool(std::vector<std::string> argv, const std::filesystem::path& cwd) {
   argv.insert(argv.begin(), "env");
