@@ -393,16 +393,21 @@ TEST(Update, OnlyTheNamedEntriesChange) {
   ASSERT_EQ(RunPak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
   const Bytes old = ReadBytes(dir.path / "a.pak");
 
-  // An entry whose MP3 format is no MPEG bit rate: its stream cannot be made again.
+  // a.wav's MP3 format is no MPEG bit rate, so its stream cannot be made
+  // again; b.wav's target has no codec; the last payload is cut short.
   Bytes odd = old;
   ++odd[std::search(odd.begin(), odd.end(), "fmt ", "fmt " + 4) - odd.begin() + 16];
+  odd[kPakHeaderSize + kPakEntrySize + 12] = 0x34;
   ASSERT_TRUE(WriteBytes(dir.path / "odd.pak", odd));
+  ASSERT_TRUE(WriteBytes(dir.path / "cut.pak", Bytes(old.begin(), old.end() - 100)));
 
   // An input that cannot be fitted, or an archive that cannot be read, leaves it as it was.
   const std::vector<std::string> refusals[] = {
       {"a.pak", "new/B.WAV", "new/three.wav", "1", "new/three.wav: it has 3 channels"},
       {"a.pak", "three/a.wav", "1", "three/a.wav: it has 3 channels; an entry holds 1 or 2"},
       {"odd.pak", "new/a.wav", "1", "new/a.wav: the entry's MP3 format (22050 Hz, 64008 bit/s)"},
+      {"odd.pak", "new/B.WAV", "1", "new/B.WAV: the entry it replaces cannot be read: no encoder"},
+      {"cut.pak", "new/a.wav", "2", "cut.pak: entry 5: payload"},
       {"in/a.wav", "new/a.wav", "2", "in/a.wav: "}};
   for (const auto& refusal : refusals) {
     std::vector<std::string> args{"update"};
