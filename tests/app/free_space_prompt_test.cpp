@@ -29,8 +29,8 @@ namespace {
 // Mounts the tmpfs on $1 and another on its folder "sub", and runs the rest
 // of the arguments (unpak or pak extract on an archive) in $1, with "y" lines
 // on standard input (which it must not read); then lists both and says if the
-// terminal's settings were not restored. An interrupt must end unpak, not the shell, so the listing still
-// follows.
+// terminal's settings were not restored. An interrupt must end the program,
+// not the shell, so the listing still follows.
 constexpr const char* kScript =
     "trap : INT TERM HUP\n"
     "mount -t tmpfs -o size=320k tmpfs \"$1\" && cd \"$1\" && shift && mkdir sub &&\n"
@@ -121,7 +121,8 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
       {327680, true, "", line, 0},
       {0, true, "", line, 0},  // exactly the free space is enough
       {0xFFFFFFFFu, true, "", line, 0, nullptr, true},
-      {0, true, "n", std::regex_replace(asked, std::regex("4294967295"), "352844") + "n", 1, &big, true},
+      {0, true, "n", std::regex_replace(asked, std::regex("4294967295"), "352844") + "n", 1, &big,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.keys) + " needing " + std::to_string(c.needed));

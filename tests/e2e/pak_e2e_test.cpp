@@ -72,8 +72,8 @@ TEST(PakCommandLine, UsageErrorsExitWithStatus2) {
       {{"./pak", "create", "a.pak", "a.wav"}, "cannot load the codec module"},
       {{"./pak", "update", "a.pak", "a.wav"}, "cannot load the codec module"}};
   for (const auto& [argv, problem] : unusable) {
-    const ProgramResult result = argv[0] == "./pak" ? RunProgram(dir.path / "pak", argv, dir.path)
-                                                    : RunPak(argv, dir.path);
+    const ProgramResult result =
+        argv[0] == "./pak" ? RunProgram(dir.path / "pak", argv, dir.path) : RunPak(argv, dir.path);
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(result.err.rfind("pak: " + problem, 0), 0u) << result.err;
   }

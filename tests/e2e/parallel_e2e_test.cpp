@@ -141,16 +141,15 @@ TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
   TempDir dir;
   const std::vector<uint8_t> archive = WriteArchive(dir.path, 30);
   // The archive loses its second half.
-  const ProgramResult result = UnpakChangedMidRun(dir.path, [&] {
-    std::filesystem::resize_file(dir.path / "test.pak", archive.size() / 2);
-  });
+  const ProgramResult result = UnpakChangedMidRun(
+      dir.path, [&] { std::filesystem::resize_file(dir.path / "test.pak", archive.size() / 2); });
   EXPECT_EQ(result.exitStatus, 255) << result.err;
   EXPECT_NE(result.err.find("cannot read the archive test.pak any more"), std::string::npos)
       << result.err;
   ExpectOnlyWholeOutputs(dir.path);
   for (const std::string& name : ListTree(dir.path)) {
-    EXPECT_TRUE(name == "test.pak" || result.out.find("Decompressing " + name + " : ") !=
-                                          std::string::npos)
+    EXPECT_TRUE(name == "test.pak" ||
+                result.out.find("Decompressing " + name + " : ") != std::string::npos)
         << name;
   }
 }

@@ -58,8 +58,8 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
 std::string MountNamespaceOption() {
   const std::filesystem::path dir = std::filesystem::temp_directory_path();
   for (const char* option : {"-m", "-rm"}) {
-    const std::vector<std::string> argv{"/usr/bin/unshare", option, "mount", "-t",
-                                        "tmpfs",            "tmpfs", dir};
+    const std::vector<std::string> argv{
+        "/usr/bin/unshare", option, "mount", "-t", "tmpfs", "tmpfs", dir};
     if (RunProgram(argv[0], argv, dir).exitStatus == 0) return option;
   }
   return "";
