@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/byte_order.h"
+#include "platform/wave_format.h"
 
 struct CodecDriverStream {};
 
@@ -71,11 +72,8 @@ const CodecDriver* EntryOf(uint32_t index) {
 
 const bool kRegistered = CodecDriverAdd(EntryOf<&kCopier>) && CodecDriverAdd(EntryOf<&kRefuser>);
 
-std::vector<uint8_t> Format(uint16_t tag) {
-  std::vector<uint8_t> format(18, 0);
-  StoreLe16(format.data(), tag);
-  return format;
-}
+// A format block of `tag` with every other field 0.
+FormatBlock Format(uint16_t tag) { return MakeFormatBlock({tag}); }
 
 TEST(CodecService, RegistryRefusesBadTablesAndAsksDriversInOrder) {
   EXPECT_FALSE(CodecDriverAdd(nullptr));
