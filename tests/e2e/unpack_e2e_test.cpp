@@ -84,9 +84,8 @@ TEST(Unpack, WritesEveryEntryWithItsChunksCappedAndAlignedAudio) {
   // Outputs get an ordinary new file's permissions, not a temporary file's.
   const mode_t mask = umask(0);
   umask(mask);
-  struct stat made {};
-  ASSERT_EQ(stat((dir.path / "theme.wav").c_str(), &made), 0);
-  EXPECT_EQ(made.st_mode & 0777, 0666 & ~mask);
+  EXPECT_EQ(std::filesystem::status(dir.path / "theme.wav").permissions(),
+            std::filesystem::perms(0666 & ~mask));
   CheckOutput(dir.path, entries.back());
 
   // The lengths the rules give, stated outright.
