@@ -137,11 +137,11 @@ TEST(CommandLine, UsageMissingCodecAndUnusableArchivesEndTheRunAtOnce) {
   }
   // A truncated archive: one line naming it, and nothing written.
   ASSERT_TRUE(WriteBytes(dir.path / "table.pak", {pak.begin(), pak.begin() + 16 + 34 + 10}));
-  const ProgramResult truncated = RunUnpak({"table.pak"}, dir.path);
-  EXPECT_EQ(truncated.exitStatus, 255);
-  EXPECT_EQ(truncated.out, "");
-  EXPECT_EQ(truncated.err.rfind("unpak: table.pak", 0), 0u) << truncated.err;
-  EXPECT_EQ(truncated.err.find('\n'), truncated.err.size() - 1) << truncated.err;
+  EXPECT_EQ(
+      RunUnpak({"table.pak"}, dir.path),
+      (ProgramResult{255, "",
+                     "unpak: table.pak: entry table (2 entries of 34 bytes at offset 16) runs "
+                     "past the end of the file (60 bytes)\n"}));
   // No entries: nothing to do; the table's offsets are never used.
   std::vector<uint8_t> none = BuildPak({}, 0);
   StoreLe32(none.data() + 8, 0xFFFFFFFFu);
