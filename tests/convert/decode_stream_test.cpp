@@ -140,7 +140,7 @@ TEST_F(DecodeStreamTest, CutsTheDelayFromTheFirstAudioAndCapsTheLength) {
 TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
   const std::vector<uint8_t> compressed = Counting(700);
   using Calls = std::vector<std::vector<uint8_t>>;  // the bytes each call is shown
-  const auto part = [&](long from, long to) {
+  const auto slice = [&](long from, long to) {
     return std::vector<uint8_t>(compressed.begin() + from, compressed.begin() + to);
   };
   // The codec takes 300 of 320 bytes, then 200 of 340, then everything: 20
@@ -148,19 +148,19 @@ TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
   // the source has ended: one last call with nothing left to present.
   Result r = Decode({{300, 10}, {200, 10}, {-1, 10}}, compressed, 1, 16, 0, 100000);
   ASSERT_TRUE(r.ok);
-  ASSERT_EQ(script.presented, (Calls{part(0, 320), part(300, 620), part(500, 700), {}}));
+  ASSERT_EQ(script.presented, (Calls{slice(0, 320), slice(300, 620), slice(500, 700), {}}));
   EXPECT_EQ(script.flags[3], kConvertEnd);
   EXPECT_EQ(r.marks, "###");
 
   // Bytes the codec left at the end, and what it held back, still come out.
-  r = Decode({{270, 10}, {-1, 30}}, part(0, 320), 1, 16, 0, 100000);
-  EXPECT_EQ(script.presented, (Calls{part(0, 320), part(270, 320), {}}));
+  r = Decode({{270, 10}, {-1, 30}}, slice(0, 320), 1, 16, 0, 100000);
+  EXPECT_EQ(script.presented, (Calls{slice(0, 320), slice(270, 320), {}}));
   EXPECT_EQ(r.output.size(), 40u);
   EXPECT_EQ(r.marks, "#");  // the calls after the source's end print none
 
   // A pass without output still keeps what the codec did not take.
-  r = Decode({{100, 0}, {-1, 10}}, part(0, 400), 1, 16, 0, 100000);
-  EXPECT_EQ(script.presented, (Calls{part(0, 320), part(100, 400), {}}));
+  r = Decode({{100, 0}, {-1, 10}}, slice(0, 400), 1, 16, 0, 100000);
+  EXPECT_EQ(script.presented, (Calls{slice(0, 320), slice(100, 400), {}}));
 }
 
 TEST_F(DecodeStreamTest, RefusesSourcesItCannotDecode) {
