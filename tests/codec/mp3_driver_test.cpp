@@ -49,8 +49,7 @@ TEST_F(Mp3Driver, OutputIsLibmpg123sConvertedHoweverTheStreamIsCut) {
       {&stereo, 44100, 16}, {&mono, 22050, 16},   {&stereo, 44100, 8}, {&stereo, 44100, 24},
       {&stereo, 44100, 32}, {&stereo, 22050, 16}, {&mono, 48000, 8}};
   for (const auto& [clip, rate, bits] : targets) {
-    const std::vector<uint8_t> duplicated = PcmBytes(Reference(*clip), clip->channels, 2, 16);
-    std::vector<int16_t> expected = Samples16(duplicated);
+    std::vector<int16_t> expected = Samples16(PcmBytes(Reference(*clip), clip->channels, 2, 16));
     // Resampled as a whole: the resampler's tail must come out at the end too.
     if (rate != clip->rate) expected = ResampleReference(expected, 2, clip->rate, rate);
     // Destinations of a sample frame or a few hold output back for later calls;

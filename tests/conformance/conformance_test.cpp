@@ -57,7 +57,7 @@ TEST(Conformance, VectorsMatchTheirReferencesToFullAccuracyWhereDecodersAgree) {
   if (!manifest) GTEST_SKIP() << "no conformance vectors in " << kFolder;
   TempDir dir;
   std::string line, bitstream, referenceFile, channelText;
-  int rate = 0;  // and the reference's samples, the lead and the extra, per channel:
+  uint32_t rate = 0;  // and the reference's samples, the lead and the extra, per channel:
   size_t samples = 0, lead = 0, extra = 0;
   std::getline(manifest, line);  // column names
   while (manifest >> bitstream >> referenceFile >> rate >> channelText >> samples >> lead >>
@@ -72,17 +72,11 @@ TEST(Conformance, VectorsMatchTheirReferencesToFullAccuracyWhereDecodersAgree) {
     const uint16_t channels = mixed ? 2 : static_cast<uint16_t>(std::stoi(channelText));
     const size_t values =
         mixed ? frames.size() * frameSize * 2 : (lead + samples + extra) * channels;
-    PayloadParts parts{MakeMpegLayer3Format(channels, static_cast<uint32_t>(rate), 128000, 1441, 0),
-                       {},
-                       static_cast<uint32_t>(values * 2),
-                       {},
-                       stream,
-                       {}};
-    ASSERT_TRUE(
-        WriteBytes(dir.path / "v.pak",
-                   BuildPak({{"v.wav", MakePcmFormat(channels, static_cast<uint32_t>(rate), 16),
-                              BuildEntryPayload(parts)}},
-                            0)));
+    const FormatBlock source = MakeMpegLayer3Format(channels, rate, 128000, 1441, 0);
+    const PakEntrySource entry{
+        "v.wav", MakePcmFormat(channels, rate, 16),
+        BuildEntryPayload({source, {}, uint32_t(values * 2), {}, stream, {}})};
+    ASSERT_TRUE(WriteBytes(dir.path / "v.pak", BuildPak({entry}, 0)));
     EXPECT_EQ(RunUnpak({"v.pak"}, dir.path).exitStatus, 0);
     const std::vector<uint8_t> file = ReadBytes(dir.path / "v.wav");
     ASSERT_EQ(file.size(), 44 + values * 2);  // the canonical 44-byte header, then the audio

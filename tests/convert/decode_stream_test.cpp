@@ -5,10 +5,10 @@
 #include "convert/decode_stream.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -77,9 +77,7 @@ class DecodeStreamTest : public testing::Test {
     script.steps = steps;
     if (sourceFormat.size() >= 30) sourceFormat[28] = static_cast<uint8_t>(codecDelay);
     const FormatBlock target = MakePcmFormat(channels, targetRate, bits);
-    char path[] = "/tmp/decode_stream_test-XXXXXX";
-    const int fd = mkstemp(path);
-    unlink(path);
+    const int fd = memfd_create("decode_stream_test", 0);
     ChunkFilePtr destination = OpenChunkFileOnDisk(dup(fd));
     ChunkFilePtr source = OpenChunkFileInMemory(compressed.data(), compressed.size());
     Result result;
@@ -132,7 +130,7 @@ TEST_F(DecodeStreamTest, CutsTheDelayFromTheFirstAudioAndCapsTheLength) {
     const Result r =
         Decode(c.steps, Counting(c.compressed), c.channels, c.bits, c.delay, c.cap, c.rate);
     std::vector<uint8_t> run(c.size);
-    for (size_t i = 0; i < c.size; ++i) run[i] = static_cast<uint8_t>(c.first + i);
+    std::iota(run.begin(), run.end(), static_cast<uint8_t>(c.first));
     EXPECT_TRUE(r.ok) << r.reason;
     EXPECT_EQ(r.output, run);
     EXPECT_EQ(r.marks, c.marks);
@@ -141,35 +139,28 @@ TEST_F(DecodeStreamTest, CutsTheDelayFromTheFirstAudioAndCapsTheLength) {
 
 TEST_F(DecodeStreamTest, PresentsUnconsumedBytesAgain) {
   const std::vector<uint8_t> compressed = Counting(700);
-  // The codec takes 300 of 320 bytes, then 200 of 340, then everything.
+  using Calls = std::vector<std::vector<uint8_t>>;  // the bytes each call is shown
+  const auto slice = [&](long from, long to) {
+    return std::vector<uint8_t>(compressed.begin() + from, compressed.begin() + to);
+  };
+  // The codec takes 300 of 320 bytes, then 200 of 340, then everything: 20
+  // carried bytes, then no more new bytes than the buffer has room for. Then
+  // the source has ended: one last call with nothing left to present.
   Result r = Decode({{300, 10}, {200, 10}, {-1, 10}}, compressed, 1, 16, 0, 100000);
   ASSERT_TRUE(r.ok);
-  ASSERT_EQ(script.presented.size(), 4u);
-  EXPECT_EQ(script.presented[0],
-            std::vector<uint8_t>(compressed.begin(), compressed.begin() + 320));
-  // 20 carried bytes, then no more new bytes than the buffer has room for.
-  EXPECT_EQ(script.presented[1],
-            std::vector<uint8_t>(compressed.begin() + 300, compressed.begin() + 620));
-  EXPECT_EQ(script.presented[2],
-            std::vector<uint8_t>(compressed.begin() + 500, compressed.begin() + 700));
-  EXPECT_EQ(r.marks, "###");
-  // Then the source has ended: one last call with nothing left to present.
-  EXPECT_TRUE(script.presented[3].empty());
+  ASSERT_EQ(script.presented, (Calls{slice(0, 320), slice(300, 620), slice(500, 700), {}}));
   EXPECT_EQ(script.flags[3], kConvertEnd);
+  EXPECT_EQ(r.marks, "###");
 
   // Bytes the codec left at the end, and what it held back, still come out.
-  r = Decode({{270, 10}, {-1, 30}}, Counting(320), 1, 16, 0, 100000);
-  ASSERT_EQ(script.presented.size(), 3u);
-  EXPECT_EQ(script.presented[1],
-            std::vector<uint8_t>(compressed.begin() + 270, compressed.begin() + 320));
+  r = Decode({{270, 10}, {-1, 30}}, slice(0, 320), 1, 16, 0, 100000);
+  EXPECT_EQ(script.presented, (Calls{slice(0, 320), slice(270, 320), {}}));
   EXPECT_EQ(r.output.size(), 40u);
   EXPECT_EQ(r.marks, "#");  // the calls after the source's end print none
 
   // A pass without output still keeps what the codec did not take.
-  r = Decode({{100, 0}, {-1, 10}}, Counting(400), 1, 16, 0, 100000);
-  ASSERT_EQ(script.presented.size(), 3u);
-  EXPECT_EQ(script.presented[1].size(), 300u);
-  EXPECT_EQ(script.presented[1][0], Counting(400)[100]);
+  r = Decode({{100, 0}, {-1, 10}}, slice(0, 400), 1, 16, 0, 100000);
+  EXPECT_EQ(script.presented, (Calls{slice(0, 320), slice(100, 400), {}}));
 }
 
 TEST_F(DecodeStreamTest, RefusesSourcesItCannotDecode) {

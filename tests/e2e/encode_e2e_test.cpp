@@ -23,33 +23,14 @@ namespace {
 // An entry of the clip with an encoded target: format tag, channels, rate,
 // block size, bits, and samples per block (more than one: cbSize 2 holding
 // that count).
-MusicEntry Encoded(const std::string& path, const EncodedClip& clip, uint16_t tag, int channels,
-                   int rate, int blockAlign, int bits, int perBlock) {
+MusicEntry Encoded(const std::string& path, const EncodedClip& clip, uint16_t tag,
+                   uint16_t channels, uint32_t rate, uint16_t blockAlign, uint16_t bits,
+                   uint16_t perBlock) {
   MusicEntry entry = PlainMusicEntry(path, clip, clip.channels, 16);
-  entry.target = MakeFormatBlock({tag, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
-                                  static_cast<uint32_t>(rate * blockAlign / perBlock),
-                                  static_cast<uint16_t>(blockAlign), static_cast<uint16_t>(bits),
-                                  static_cast<uint16_t>(perBlock > 1 ? 2 : 0)});
-  if (perBlock > 1) StoreLe16(entry.target.data() + 18, static_cast<uint16_t>(perBlock));
+  entry.target = MakeFormatBlock({tag, channels, rate, rate * blockAlign / perBlock, blockAlign,
+                                  bits, uint16_t(perBlock > 1 ? 2 : 0)});
+  if (perBlock > 1) StoreLe16(entry.target.data() + 18, perBlock);
   return entry;
-}
-
-// What the encoder receives: the decoded 16-bit audio in the target's layout.
-std::vector<int16_t> EncoderInput(const MusicEntry& entry) {
-  const WaveFormat format = ReadWaveFormat(entry.target.data());
-  std::vector<int16_t> pcm = Samples16(
-      PcmBytes(Samples16(ExpectOutput(entry).audio), entry.channels, format.nChannels, 16));
-  const int rate = static_cast<int>(format.nSamplesPerSec);
-  return rate == entry.clip->rate
-             ? pcm
-             : ResampleReference(pcm, format.nChannels, entry.clip->rate, rate);
-}
-
-// The file's audio decoded by sox to 16-bit samples; empty when sox refuses it.
-std::vector<int16_t> SoxDecode(const std::filesystem::path& file) {
-  const ProgramResult result =
-      RunTool({"sox", "-D", file, "-t", "raw", "-e", "signed", "-b", "16", "-"}, file.parent_path());
-  return Samples16({result.out.begin(), result.out.end()});
 }
 
 TEST(Encode, NonPcmTargetsDecodeInSoxToTheDecodedAudio) {
@@ -87,13 +68,20 @@ TEST(Encode, NonPcmTargetsDecodeInSoxToTheDecodedAudio) {
     SCOPED_TRACE(entry.path);
     const WaveFormat format = ReadWaveFormat(entry.target.data());
     const size_t perBlock = format.cbSize == 2 ? LoadLe16(entry.target.data() + 18) : 1;
-    const std::vector<int16_t> reference = EncoderInput(entry);
+    // What the encoder receives: the decoded 16-bit audio in the target's layout.
+    std::vector<int16_t> reference = Samples16(
+        PcmBytes(Samples16(ExpectOutput(entry).audio), entry.channels, format.nChannels, 16));
+    const int from = entry.clip->rate, to = static_cast<int>(format.nSamplesPerSec);
+    if (from != to) reference = ResampleReference(reference, format.nChannels, from, to);
     const size_t blocks = (reference.size() / format.nChannels + perBlock - 1) / perBlock;
     // The file around the audio is exact; the audio fills whole blocks.
     const std::vector<uint8_t> audio = OutputAudio(dir.path, entry);
     EXPECT_EQ(audio.size(), blocks * format.nBlockAlign);
     if (audio.empty()) continue;
-    const std::vector<int16_t> decoded = SoxDecode(dir.path / entry.path);
+    // The file's audio decoded by sox to 16-bit samples.
+    const ProgramResult sox =
+        RunTool({"sox", "-D", entry.path, "-t", "raw", "-e", "signed", "-b", "16", "-"}, dir.path);
+    const std::vector<int16_t> decoded = Samples16({sox.out.begin(), sox.out.end()});
     EXPECT_EQ(decoded.size(), blocks * perBlock * format.nChannels);
     EXPECT_GE(SnrDb(reference, decoded), minSnr);
     std::vector<uint8_t> floats;  // the 16-bit values over 32768, exactly

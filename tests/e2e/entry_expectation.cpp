@@ -35,14 +35,12 @@ MusicEntry WithParts(MusicEntry entry, uint32_t cap, const std::vector<RiffChunk
 MusicEntry PlainMusicEntry(const std::string& path, const EncodedClip& clip, int channels, int bits,
                            int rate) {
   rate = rate == 0 ? clip.rate : rate;
-  const MusicEntry entry{
-      .path = path,
-      .clip = &clip,
-      .channels = channels,
-      .bits = bits,
-      .target = MakePcmFormat(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
-                              static_cast<uint16_t>(bits)),
-      .mp3 = clip.mp3};
+  const MusicEntry entry{.path = path,
+                         .clip = &clip,
+                         .channels = channels,
+                         .bits = bits,
+                         .target = MakePcmFormat(channels, rate, bits),
+                         .mp3 = clip.mp3};
   return WithParts(entry, static_cast<uint32_t>(clip.samples.size() / clip.channels * rate /
                                                 clip.rate * channels * bits / 8));
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "platform/byte_order.h"
 
@@ -35,20 +36,17 @@ TEST(ChunkFileTest, MemoryFindStaysInsideParentAndBlock) {
   shortParent.cksize += 10 + 4;
   // Where each search finds its chunk's data, and where ascending from it
   // leads: past the pad byte of an odd chunk; nowhere past the block.
-  const struct {
-    const char* id;
-    const ChunkInfo* parent;
-    int64_t dataOffset, after;
-  } finds[] = {{"odd3", &form, 30, 34},        {"zero", &form, 42, 42},   {"late", &form, -1, -1},
-               {"late", nullptr, 50, 52},      {"none", nullptr, -1, -1}, {"cut ", nullptr, 60, 60},
-               {"cut ", &shortParent, -1, -1}, {"huge", nullptr, 68, -1}};
+  const std::tuple<const char*, const ChunkInfo*, int64_t, int64_t> finds[] = {
+      {"odd3", &form, 30, 34},        {"zero", &form, 42, 42},   {"late", &form, -1, -1},
+      {"late", nullptr, 50, 52},      {"none", nullptr, -1, -1}, {"cut ", nullptr, 60, 60},
+      {"cut ", &shortParent, -1, -1}, {"huge", nullptr, 68, -1}};
   ChunkInfo wanted;
-  for (const auto& find : finds) {
-    wanted = {LoadLe32(reinterpret_cast<const uint8_t*>(find.id))};
+  for (const auto& [id, parent, dataOffset, after] : finds) {
+    wanted = {LoadLe32(reinterpret_cast<const uint8_t*>(id))};
     ASSERT_EQ(ChunkSeek(*file, 12, SEEK_SET), 12);
-    const bool found = ChunkDescend(*file, wanted, find.parent, kChunkFind);
-    EXPECT_EQ(found ? wanted.dataOffset : -1, find.dataOffset) << find.id;
-    EXPECT_EQ(found && ChunkAscend(*file, wanted) ? ChunkSeek(*file, 0, SEEK_CUR) : -1, find.after);
+    const bool found = ChunkDescend(*file, wanted, parent, kChunkFind);
+    EXPECT_EQ(found ? wanted.dataOffset : -1, dataOffset) << id;
+    EXPECT_EQ(found && ChunkAscend(*file, wanted) ? ChunkSeek(*file, 0, SEEK_CUR) : -1, after);
   }
   EXPECT_EQ(ChunkSeek(*file, 0, SEEK_CUR), 68);  // a failed ascent leaves the position
   EXPECT_EQ(ChunkSeek(*file, 69, SEEK_SET), -1);

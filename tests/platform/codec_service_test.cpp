@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "platform/byte_order.h"
+#include "platform/wave_format.h"
 
 struct CodecDriverStream {};
 
@@ -71,11 +73,8 @@ const CodecDriver* EntryOf(uint32_t index) {
 
 const bool kRegistered = CodecDriverAdd(EntryOf<&kCopier>) && CodecDriverAdd(EntryOf<&kRefuser>);
 
-std::vector<uint8_t> Format(uint16_t tag) {
-  std::vector<uint8_t> format(18, 0);
-  StoreLe16(format.data(), tag);
-  return format;
-}
+// A format block of `tag` with every other field 0.
+FormatBlock Format(uint16_t tag) { return MakeFormatBlock({tag}); }
 
 TEST(CodecService, RegistryRefusesBadTablesAndAsksDriversInOrder) {
   EXPECT_FALSE(CodecDriverAdd(nullptr));
@@ -92,16 +91,14 @@ TEST(CodecService, RegistryRefusesBadTablesAndAsksDriversInOrder) {
     EXPECT_EQ(LoadLe16(suggested.data() + 2), channels) << tag;
   }
   // A later driver's reason wins; a later silent driver keeps the earlier one.
-  const struct {
-    uint16_t from, to;
+  const std::tuple<uint16_t, uint16_t, std::string> refusals[] = {
+      {0x1111, 3, "copier: PCM only"},
+      {0x1111, 2, "refuser: no"},
+      {0x4444, 1, "no codec converts format tag 0x4444 to format tag 0x0001"}};
+  for (const auto& [from, to, expected] : refusals) {
     std::string reason;
-  } refusals[] = {{0x1111, 3, "copier: PCM only"},
-                  {0x1111, 2, "refuser: no"},
-                  {0x4444, 1, "no codec converts format tag 0x4444 to format tag 0x0001"}};
-  for (const auto& refusal : refusals) {
-    std::string reason;
-    EXPECT_FALSE(CodecStreamOpen(Format(refusal.from), Format(refusal.to), &reason));
-    EXPECT_EQ(reason, refusal.reason);
+    EXPECT_FALSE(CodecStreamOpen(Format(from), Format(to), &reason));
+    EXPECT_EQ(reason, expected);
   }
 }
 

@@ -12,9 +12,8 @@ std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
 
 bool WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  return static_cast<bool>(out.write(reinterpret_cast<const char*>(bytes.data()),
-                                     static_cast<std::streamsize>(bytes.size()))
-                               .flush());
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  return static_cast<bool>(out.flush());
 }
 
 std::vector<std::string> ListTree(const std::filesystem::path& root) {
