@@ -14,6 +14,7 @@
 
 #include "archive/pak_reader.h"
 #include "platform/byte_order.h"
+#include "tests/support/audio_reference.h"
 #include "tests/support/file_io.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -68,16 +69,6 @@ std::vector<float> SoxAudio(const fs::path& file) {
   std::vector<float> samples(sox.out.size() / 4);
   std::memcpy(samples.data(), sox.out.data(), samples.size() * 4);
   return samples;
-}
-
-double SnrDb(const std::vector<float>& reference, const std::vector<float>& actual,
-             size_t lag = 0) {
-  double signal = 0, noise = 0;
-  for (size_t i = 0; i < reference.size() && i + lag < actual.size(); ++i) {
-    signal += double{reference[i]} * reference[i];
-    noise += std::pow(double{actual[i + lag]} - reference[i], 2);
-  }
-  return 10 * std::log10(signal / noise);
 }
 
 // The lag, in sample frames from -8 to 8, at which `actual` correlates best

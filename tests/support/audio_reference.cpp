@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <memory>
 
 std::vector<std::vector<int16_t>> DecodeInPasses(const std::vector<uint8_t>& stream, size_t chunk) {
@@ -54,16 +53,6 @@ std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes) {
     samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
   return samples;
-}
-
-double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& actual) {
-  double signal = 0, noise = 0;
-  for (size_t i = 0; i < std::min(reference.size(), actual.size()); ++i) {
-    const double diff = static_cast<double>(actual[i]) - reference[i];
-    signal += static_cast<double>(reference[i]) * reference[i];
-    noise += diff * diff;
-  }
-  return noise == 0 ? std::numeric_limits<double>::infinity() : 10 * std::log10(signal / noise);
 }
 
 std::vector<int16_t> ResampleReference(const std::vector<int16_t>& interleaved, int channels,

@@ -3,8 +3,10 @@
 // Reference audio for judging what the program writes: libmpg123's decoding,
 // the PCM conversions a target asks for, libsoxr's resampling, and SNR.
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 // A bare MP3 stream fed to libmpg123 `chunk` bytes per pass, as the program
@@ -22,8 +24,17 @@ std::vector<uint8_t> PcmBytes(const std::vector<int16_t>& samples, int inChannel
 std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes);
 
 // Reference power over the power of the difference, in dB, over the common
-// length.
-double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& actual);
+// length, with `actual` read from `lag` samples on.
+template <typename Sample>
+double SnrDb(const std::vector<Sample>& reference, const std::vector<Sample>& actual,
+             size_t lag = 0) {
+  double signal = 0, noise = 0;
+  for (size_t i = 0; i < reference.size() && i + lag < actual.size(); ++i) {
+    signal += static_cast<double>(reference[i]) * reference[i];
+    noise += std::pow(static_cast<double>(actual[i + lag]) - reference[i], 2);
+  }
+  return noise == 0 ? std::numeric_limits<double>::infinity() : 10 * std::log10(signal / noise);
+}
 
 // Interleaved 16-bit audio at another rate, by libsoxr (high quality, no
 // dither, delay compensated).
