@@ -72,7 +72,9 @@ void MappedFileCloser::operator()(MappedFile* file) const {
 
 MappedFilePtr MapFileReadOnly(const char* path, std::string* reason) {
   MappedFilePtr file(new MappedFile);
-  file->fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK opening a FIFO would wait for a writer; only regular
+  // files are mapped.
+  file->fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (file->fd < 0) {
     *reason = std::string("cannot open: ") + std::strerror(errno);
     return nullptr;

@@ -262,6 +262,7 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
        1},
       {{"sox", "-n", "-r", "8000", "-t", "aiff", "aiff.wav"}, {}, "aiff.wav: not a WAV file", 1},
       {{"mkdir", "empty"}, {}, "empty: holds no .wav files", 1},
+      {{"mkfifo", "fifo.wav"}, {}, "fifo.wav: not a regular file", 1},
       {{"sox", "-n", "-r", "44100", "s.wav"},
        {"-b", "8", "a.pak", "s.wav"},
        "s.wav: 8 kbps is not a bit rate of MPEG audio at 44100 Hz (32 to 320 kbps)",
