@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -175,6 +177,12 @@ int ListArchive(const std::string& path, bool json) {
     PrintJson(entries, header, path);
   } else {
     PrintText(entries, header);
+  }
+  // The listing is the command's result: losing it (a full disk, a closed
+  // pipe) is a failure, not success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    ConsoleError("cannot write the listing: %s", std::strerror(errno));
+    return kPakUsageError;
   }
   int status = kPakOk;
   for (const ListedEntry& entry : entries) {

@@ -114,6 +114,12 @@ TEST(PakList, ShowsEachEntryAndNamesTheOnesThatCannotBeUnpacked) {
   EXPECT_EQ(document["entries"][5]["problem"], "no encoder for format tag 0x0002");
   EXPECT_EQ(document["entries"][5]["outputSize"], nullptr);
 
+  // A listing that cannot be written is a failure.
+  EXPECT_EQ(
+      RunProgram("/bin/sh", {"sh", "-c", "\"$0\" list sound.pak >/dev/full", UNPAK_PAK_BINARY},
+                 f.dir.path),
+      (ProgramResult{2, "", "pak: cannot write the listing: No space left on device\n"}));
+
   // The predicted sizes are what unpak writes for sound entries.
   std::filesystem::create_directory(f.dir.path / "out");
   ASSERT_EQ(RunProgram(UNPAK_BINARY, {"unpak", "../sound.pak"}, f.dir.path / "out").exitStatus, 0);
