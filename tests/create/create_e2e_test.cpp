@@ -189,14 +189,13 @@ TEST(Create, WavFilesFromOtherToolsComeBackFromUnpak) {
     EXPECT_EQ(Find(outputChunks, "fmt ").data, ExpectedFormat(Find(inputChunks, "fmt ").data));
     EXPECT_EQ(outputData.data.size(), inputData.data.size());
     // The other chunks, in order, after "fmt ".
-    std::vector<std::pair<std::string, Bytes>> inputOthers, outputOthers;
-    for (const Chunk& chunk : inputChunks) {
-      if (chunk.id != "fmt " && chunk.id != "data") inputOthers.push_back({chunk.id, chunk.data});
-    }
-    for (const Chunk& chunk : outputChunks) {
-      if (chunk.id != "fmt " && chunk.id != "data") outputOthers.push_back({chunk.id, chunk.data});
-    }
-    EXPECT_EQ(outputOthers, inputOthers);
+    const auto others = [](std::vector<Chunk> chunks) {
+      std::erase_if(chunks, [](const Chunk& c) { return c.id == "fmt " || c.id == "data"; });
+      std::vector<std::pair<std::string, Bytes>> kept;
+      for (const Chunk& chunk : chunks) kept.push_back({chunk.id, chunk.data});
+      return kept;
+    };
+    EXPECT_EQ(others(outputChunks), others(inputChunks));
     EXPECT_EQ(outputChunks.front().id, "fmt ");
     // Where "fmt " comes first at unpak's size, every byte around the audio is the input's.
     if (inputChunks.front().id == "fmt " &&

@@ -40,10 +40,6 @@ std::vector<uint8_t> MixedArchive() {
   return BuildPak(sources, 1 << 20);
 }
 
-ProgramResult RunOn(const std::vector<std::string>& argv, const std::filesystem::path& dir) {
-  return RunProgram(argv[0], argv, dir);
-}
-
 TEST(Parallel, GivesWhatTheSerialRunGives) {
   const std::vector<uint8_t> archive = MixedArchive();
   const std::vector<std::vector<std::string>> serialAndParallel[] = {
@@ -58,9 +54,9 @@ TEST(Parallel, GivesWhatTheSerialRunGives) {
     TempDir parallel;
     ASSERT_TRUE(WriteBytes(serial.path / "test.pak", archive));
     ASSERT_TRUE(WriteBytes(parallel.path / "test.pak", archive));
-    const ProgramResult expected = RunOn(runs[0], serial.path);
+    const ProgramResult expected = RunProgram(runs[0][0], runs[0], serial.path);
     EXPECT_EQ(expected.exitStatus, 1) << expected.err;
-    EXPECT_EQ(RunOn(runs[1], parallel.path), expected);
+    EXPECT_EQ(RunProgram(runs[1][0], runs[1], parallel.path), expected);
     const std::vector<std::string> files = ListTree(serial.path);
     ASSERT_EQ(ListTree(parallel.path), files);
     for (const std::string& file : files) {
