@@ -1,6 +1,11 @@
 #include "app/output_path_links.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "app/directories.h"
 
@@ -22,6 +27,39 @@ bool CheckParentLinks(const std::string& archivePath, std::string* reason) {
       *reason = "parent directory \"" + directory + "\" is a symbolic link";
       return false;
     }
+  }
+  return true;
+}
+
+DirectoryHandle::~DirectoryHandle() {
+  if (fd >= 0) close(fd);
+}
+
+bool OpenParentDirectory(const std::string& archivePath, DirectoryHandle* directory,
+                         std::string* reason) {
+  directory->fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory->fd < 0) {
+    *reason = std::string("cannot open the current folder: ") + std::strerror(errno);
+    return false;
+  }
+  size_t start = 0;
+  for (size_t separator = archivePath.find('\\'); separator != std::string::npos;
+       start = separator + 1, separator = archivePath.find('\\', start)) {
+    const std::string step = archivePath.substr(start, separator - start);
+    const int next =
+        openat(directory->fd, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      const int error = errno;
+      struct stat info;
+      const bool link = fstatat(directory->fd, step.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISLNK(info.st_mode);
+      const std::string path = NativePath(archivePath.substr(0, separator));
+      *reason = link ? "parent directory \"" + path + "\" is a symbolic link"
+                     : "cannot open the folder " + path + ": " + std::strerror(error);
+      return false;
+    }
+    close(directory->fd);
+    directory->fd = next;
   }
   return true;
 }

@@ -11,6 +11,7 @@
 #include "app/directories.h"
 #include "app/free_space.h"
 #include "app/output_path.h"
+#include "app/output_path_links.h"
 #include "archive/pak_file.h"
 #include "archive/pak_reader.h"
 #include "convert/entry_facts.h"
@@ -170,11 +171,15 @@ void ConvertEntry(const Archive& archive, const UnpackOptions& options, EntryTas
 // place, its line ended, its problems reported. False when the run must stop.
 bool FinishEntry(const Archive& archive, const UnpackOptions& options, EntryTask& task) {
   if (task.ok && task.output) {
-    // The folders are looked at again: a link may have appeared on the way
-    // while the entry was converted.
+    // The folders are opened step by step without following links: a link
+    // that appeared on the way while the entry was converted, or appears
+    // while it is placed, is refused or bypassed, never written through.
+    DirectoryHandle parent;
     task.ok = EnsureParentDirectories(task.path, &task.reason) &&
-              CheckOutputPath(task.path, &task.reason) &&
-              PlacePendingOutput(std::move(task.output), NativePath(task.path), &task.reason);
+              OpenParentDirectory(task.path, &parent, &task.reason) &&
+              PlacePendingOutputIn(std::move(task.output), parent.fd,
+                                   task.path.substr(task.path.rfind('\\') + 1),
+                                   NativePath(task.path), &task.reason);
   }
   if (task.lineStarted) {
     const char* verdict = "";

@@ -37,15 +37,15 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool IsProtected(const std::string& path) {
+bool IsProtected(int directory, const std::string& name) {
   struct stat info;
-  return protectedFile.set && stat(path.c_str(), &info) == 0 &&
+  return protectedFile.set && fstatat(directory, name.c_str(), &info, 0) == 0 &&
          info.st_dev == protectedFile.device && info.st_ino == protectedFile.inode;
 }
 
 // 0, or the error that kept the file from its place.
-int RenameInto(const PendingOutput& output, const std::string& finalPath) {
-  return std::rename(output.temporaryPath.c_str(), finalPath.c_str()) == 0 ? 0 : errno;
+int RenameInto(const PendingOutput& output, int directory, const std::string& name) {
+  return renameat(AT_FDCWD, output.temporaryPath.c_str(), directory, name.c_str()) == 0 ? 0 : errno;
 }
 
 // Copies a finished file into a new pending file in `directory`, for a
@@ -97,17 +97,19 @@ PendingOutputPtr CreatePendingOutput(const std::string& directory, int* fd, std:
 
 void ProtectFromOutputs(dev_t device, ino_t inode) { protectedFile = {true, device, inode}; }
 
-bool PlacePendingOutput(PendingOutputPtr output, const std::string& finalPath,
-                        std::string* reason) {
-  if (IsProtected(finalPath)) {
+// Moves the finished file to `name` in `directory` (a descriptor, or
+// AT_FDCWD), whose path is `directoryPath`; `finalPath` names it in messages.
+bool PlaceIn(PendingOutputPtr output, int directory, const std::string& directoryPath,
+             const std::string& name, const std::string& finalPath, std::string* reason) {
+  if (IsProtected(directory, name)) {
     *reason = "cannot create the output file " + finalPath + ": it is the archive being read";
     return false;
   }
-  int error = RenameInto(*output, finalPath);
+  int error = RenameInto(*output, directory, name);
   if (error == EXDEV) {
-    output = CopyToDirectory(*output, DirectoryOf(finalPath), reason);
+    output = CopyToDirectory(*output, directoryPath, reason);
     if (!output) return false;
-    error = RenameInto(*output, finalPath);
+    error = RenameInto(*output, directory, name);
   }
   if (error != 0) {
     *reason = "cannot create the output file " + finalPath + ": " + std::strerror(error);
@@ -116,4 +118,16 @@ bool PlacePendingOutput(PendingOutputPtr output, const std::string& finalPath,
   UnregisterTemporaryFile(output->temporaryPath);
   delete output.release();
   return true;
+}
+
+bool PlacePendingOutput(PendingOutputPtr output, const std::string& finalPath,
+                        std::string* reason) {
+  return PlaceIn(std::move(output), AT_FDCWD, DirectoryOf(finalPath), finalPath, finalPath, reason);
+}
+
+bool PlacePendingOutputIn(PendingOutputPtr output, int directory, const std::string& name,
+                          const std::string& finalPath, std::string* reason) {
+  // The descriptor's own path reaches the directory it holds, whatever its name is now.
+  return PlaceIn(std::move(output), directory, "/proc/self/fd/" + std::to_string(directory), name,
+                 finalPath, reason);
 }

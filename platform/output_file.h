@@ -32,3 +32,9 @@ void ProtectFromOutputs(dev_t device, ino_t inode);
 // must already be closed. False, with the reason, when it cannot be placed;
 // the temporary file is then removed.
 bool PlacePendingOutput(PendingOutputPtr output, const std::string& finalPath, std::string* reason);
+
+// As PlacePendingOutput, as `name` in the open directory `directory`, which a
+// later change of that directory's path (a folder swapped for a link) cannot
+// redirect; `finalPath` names the file in messages.
+bool PlacePendingOutputIn(PendingOutputPtr output, int directory, const std::string& name,
+                          const std::string& finalPath, std::string* reason);

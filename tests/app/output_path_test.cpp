@@ -5,11 +5,14 @@
 #include "app/output_path.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/output_path_links.h"
+#include "platform/output_file.h"
 #include "tests/e2e/entry_expectation.h"
 #include "tests/support/file_io.h"
 #include "tests/support/run_program.h"
@@ -80,6 +83,25 @@ TEST(OutputPath, AcceptsOnlyRelativePathsThatStayInsideWithoutLinks) {
                      "unpak: entry 0 (inner\\x.wav): parent directory \"inner\" is a symbolic "
                      "link\nunpak: 1 of 2 entries failed\n"}));
   EXPECT_FALSE(fs::exists(dir.path / "real" / "x.wav"));
+
+  // A folder opened for an output stays that folder: swapped for a link
+  // before the output is placed, it still gets it; the link's target never.
+  fs::current_path(dir.path);
+  std::string reason;
+  DirectoryHandle deep, again;
+  ASSERT_TRUE(OpenParentDirectory("real\\deep\\y.wav", &deep, &reason)) << reason;
+  fs::rename("real/deep", "real/old");
+  fs::create_directory_symlink(outside.path, "real/deep");
+  int fd = -1;
+  PendingOutputPtr output = CreatePendingOutput(".", &fd, &reason);
+  close(fd);
+  EXPECT_TRUE(
+      PlacePendingOutputIn(std::move(output), deep.fd, "y.wav", "real/deep/y.wav", &reason));
+  EXPECT_TRUE(fs::exists("real/old/y.wav"));
+  EXPECT_FALSE(OpenParentDirectory("real\\deep\\y.wav", &again, &reason));
+  EXPECT_EQ(reason, "parent directory \"real/deep\" is a symbolic link");
+  EXPECT_TRUE(fs::is_empty(outside.path));
+  fs::current_path(previous);
 }
 
 }  // namespace

@@ -164,7 +164,7 @@ TEST(Surroundings, AFolderSwappedForALinkMidRunIsNotWrittenThrough) {
   });
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_NE(result.err.find("is a symbolic link"), std::string::npos) << result.err;
-  EXPECT_TRUE(ListTree(outside.path).empty());
+  EXPECT_EQ(ListTree(outside.path), std::vector<std::string>{}) << result.out;
 }
 
 }  // namespace
