@@ -108,7 +108,13 @@ bool PlaceIn(PendingOutputPtr output, int directory, const std::string& director
   int error = RenameInto(*output, directory, name);
   if (error == EXDEV) {
     output = CopyToDirectory(*output, directoryPath, reason);
-    if (!output) return false;
+    if (!output) {
+      // The folder as the user knows it, not by its descriptor's path.
+      const size_t at = reason->find(directoryPath);
+      if (at != std::string::npos)
+        reason->replace(at, directoryPath.size(), DirectoryOf(finalPath));
+      return false;
+    }
     error = RenameInto(*output, directory, name);
   }
   if (error != 0) {
