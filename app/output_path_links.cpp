@@ -9,6 +9,14 @@
 
 #include "app/directories.h"
 
+namespace {
+
+std::string LinkReason(const std::string& directory) {
+  return "parent directory \"" + directory + "\" is a symbolic link";
+}
+
+}  // namespace
+
 // Every existing prefix of the parent directory is looked at with lstat, so
 // a link is refused wherever it stands and wherever it points: a link inside
 // the folder may be changed to point elsewhere, and nothing an archive
@@ -24,7 +32,7 @@ bool CheckParentLinks(const std::string& archivePath, std::string* reason) {
     struct stat info;
     if (lstat(directory.c_str(), &info) != 0) return true;
     if (S_ISLNK(info.st_mode)) {
-      *reason = "parent directory \"" + directory + "\" is a symbolic link";
+      *reason = LinkReason(directory);
       return false;
     }
   }
@@ -54,8 +62,8 @@ bool OpenParentDirectory(const std::string& archivePath, DirectoryHandle* direct
       const bool link = fstatat(directory->fd, step.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                         S_ISLNK(info.st_mode);
       const std::string path = NativePath(archivePath.substr(0, separator));
-      *reason = link ? "parent directory \"" + path + "\" is a symbolic link"
-                     : "cannot open the folder " + path + ": " + std::strerror(error);
+      *reason =
+          link ? LinkReason(path) : "cannot open the folder " + path + ": " + std::strerror(error);
       return false;
     }
     close(directory->fd);

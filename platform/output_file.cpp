@@ -48,12 +48,28 @@ int RenameInto(const PendingOutput& output, int directory, const std::string& na
   return renameat(AT_FDCWD, output.temporaryPath.c_str(), directory, name.c_str()) == 0 ? 0 : errno;
 }
 
+// A new pending file in `directory`, which messages name `shownDirectory`.
+PendingOutputPtr CreatePendingOutputShown(const std::string& directory,
+                                          const std::string& shownDirectory, int* fd,
+                                          std::string* reason) {
+  std::string name = directory + "/.unpak-XXXXXX";
+  int error = 0;
+  *fd = CreateTemporaryFile(name, true, &error);
+  if (*fd < 0) {
+    *reason = "cannot create the output file in " + shownDirectory + ": " + std::strerror(error);
+    return nullptr;
+  }
+  PendingOutputPtr output(new PendingOutput{name});
+  fchmod(*fd, NewFileMode());
+  return output;
+}
+
 // Copies a finished file into a new pending file in `directory`, for a
 // final path on another file system than the one it was written on.
 PendingOutputPtr CopyToDirectory(const PendingOutput& from, const std::string& directory,
-                                 std::string* reason) {
+                                 const std::string& shownDirectory, std::string* reason) {
   int to = -1;
-  PendingOutputPtr copy = CreatePendingOutput(directory, &to, reason);
+  PendingOutputPtr copy = CreatePendingOutputShown(directory, shownDirectory, &to, reason);
   if (!copy) return nullptr;
   const int in = open(from.temporaryPath.c_str(), O_RDONLY | O_CLOEXEC);
   bool ok = in >= 0;
@@ -67,8 +83,7 @@ PendingOutputPtr CopyToDirectory(const PendingOutput& from, const std::string& d
   if (in >= 0) close(in);
   if (close(to) != 0 && ok) ok = false;
   if (!ok) {
-    *reason =
-        std::string("cannot copy the finished file to ") + directory + ": " + std::strerror(error);
+    *reason = "cannot copy the finished file to " + shownDirectory + ": " + std::strerror(error);
     return nullptr;
   }
   return copy;
@@ -83,16 +98,7 @@ void PendingOutputDiscarder::operator()(PendingOutput* output) const {
 }
 
 PendingOutputPtr CreatePendingOutput(const std::string& directory, int* fd, std::string* reason) {
-  std::string name = directory + "/.unpak-XXXXXX";
-  int error = 0;
-  *fd = CreateTemporaryFile(name, true, &error);
-  if (*fd < 0) {
-    *reason = "cannot create the output file in " + directory + ": " + std::strerror(error);
-    return nullptr;
-  }
-  PendingOutputPtr output(new PendingOutput{name});
-  fchmod(*fd, NewFileMode());
-  return output;
+  return CreatePendingOutputShown(directory, directory, fd, reason);
 }
 
 void ProtectFromOutputs(dev_t device, ino_t inode) { protectedFile = {true, device, inode}; }
@@ -107,14 +113,9 @@ bool PlaceIn(PendingOutputPtr output, int directory, const std::string& director
   }
   int error = RenameInto(*output, directory, name);
   if (error == EXDEV) {
-    output = CopyToDirectory(*output, directoryPath, reason);
-    if (!output) {
-      // The folder as the user knows it, not by its descriptor's path.
-      const size_t at = reason->find(directoryPath);
-      if (at != std::string::npos)
-        reason->replace(at, directoryPath.size(), DirectoryOf(finalPath));
-      return false;
-    }
+    // Messages name the folder as the user knows it, not by a descriptor's path.
+    output = CopyToDirectory(*output, directoryPath, DirectoryOf(finalPath), reason);
+    if (!output) return false;
     error = RenameInto(*output, directory, name);
   }
   if (error != 0) {
