@@ -10,10 +10,15 @@ packages=(
   libgsm1-dev                        # GSM 6.10 encoding, inside the codec module
   libmp3lame-dev                     # MP3 encoding, for pak create
   libsndfile1-dev                    # reading WAV files, for pak create
-  googletest                         # the test framework
+  libgtest-dev libgmock-dev          # the test framework
+  libcli11-dev                       # pak's command line
+  nlohmann-json3-dev                 # pak list --json
   sox ffmpeg mpg123                  # independent decoders that the tests check our outputs with
   clang libclang-rt-14-dev           # fuzzing, and the sanitizer build of the tests
+  llvm                               # tools/coverage_report.sh (llvm-profdata, llvm-cov)
+  python3 git                        # tools/test_share.py, tools/mutation_check.py, bench/
   dpkg-dev file                      # cpack -G DEB: the package's dependencies (dpkg-shlibdeps)
+  lintian                            # the package check
   groff-base                         # the manual page check
 )
 
