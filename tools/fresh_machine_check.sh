@@ -26,7 +26,7 @@ if [ ! -f "$tarball" ]; then
   # reaches the same servers apt does here.
   sources=/etc/apt/sources.list.d/debian.sources
   [ -f "$sources" ] || sources=http://deb.debian.org/debian
-  mmdebstrap --quiet --variant=minbase --include=git,ca-certificates \
+  mmdebstrap --quiet --format=tar --variant=minbase --include=git,ca-certificates \
     --aptopt='Acquire::Check-Valid-Until "false"' --aptopt='Acquire::Check-Date "false"' \
     bookworm "$tarball.partial" "$sources"
   mv "$tarball.partial" "$tarball"

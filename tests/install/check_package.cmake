@@ -1,6 +1,7 @@
 # Builds the Debian package with cpack in a scratch folder and checks it
 # without installing it: its files, that it depends on the codec libraries,
-# and that pak unpacked from it anywhere finds its codec module.
+# that pak unpacked from it anywhere finds its codec module, and, where
+# lintian is installed, that lintian finds no error in it.
 # Inputs: CPACK, CONFIG (the build's CPackConfig.cmake), WORK (scratch folder),
 # ARCHIVE (an archive that pak lists cleanly).
 function(run)
@@ -17,7 +18,7 @@ file(GLOB package ${WORK}/*.deb)
 
 run(dpkg-deb -c ${package})
 foreach(file bin/unpak bin/pak "lib/([^/]+/)?unpak/unpak_codec.so" share/man/man1/unpak.1.gz
-             share/man/man1/pak.1.gz)
+             share/man/man1/pak.1.gz share/doc/unpak/copyright share/doc/unpak/changelog.gz)
   if(NOT out MATCHES " \\./usr/${file}\n")
     message(FATAL_ERROR "${package} holds no usr/${file}:\n${out}")
   endif()
@@ -32,3 +33,11 @@ endforeach()
 
 run(dpkg-deb -x ${package} ${WORK}/root)
 run(${WORK}/root/usr/bin/pak list ${ARCHIVE})
+
+find_program(LINTIAN lintian)
+if(LINTIAN)
+  execute_process(COMMAND ${LINTIAN} ${package} OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(out MATCHES "(^|\n)E: ")
+    message(FATAL_ERROR "lintian finds errors in ${package}:\n${out}")
+  endif()
+endif()
