@@ -44,6 +44,9 @@ echo "fresh-machine: commit $commit on a fresh Debian 12 root"
 # The mounts live in this namespace only and go with it.
 unshare --mount --propagation private /bin/bash -euo pipefail -c '
   root=$1 cache=$2
+  # The root as a mount point of its own, so that tests can make private
+  # mount namespaces (a tmpfs for a full disk) inside the chroot too.
+  mount --bind "$root" "$root"
   mount -t proc proc "$root/proc"
   mount --rbind /dev "$root/dev"
   mount -t tmpfs tmpfs "$root/tmp"
