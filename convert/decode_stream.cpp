@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "convert/conversion_buffers.h"
+#include "convert/source_format.h"
 #include "platform/codec_service.h"
 #include "platform/console.h"
 #include "platform/wave_format.h"
@@ -19,30 +20,6 @@ constexpr uint32_t kFallbackDestinationSize = 4096;
 // destination comes out of further calls within the same pass.
 constexpr uint32_t kMaxSourceChunkSize = 128 * 1024;
 constexpr uint32_t kMaxDestinationChunkSize = 1024 * 1024;
-
-}  // namespace
-
-bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
-                     WaveFormat* format, std::string* reason) {
-  *format = ReadWaveFormat(sourceFormat.data());
-  if (format->wFormatTag != kWaveFormatMpegLayer3) {
-    char tag[8];
-    std::snprintf(tag, sizeof tag, "0x%04x", format->wFormatTag);
-    *reason = std::string("the source format (tag ") + tag + ") is not MPEG Layer-3";
-    return false;
-  }
-  if (!ReadMpegLayer3Fields(sourceFormat.data(), sourceFormat.size(), fields)) {
-    *reason = "the source format block is too short for its MPEG Layer-3 fields";
-    return false;
-  }
-  if (fields->nBlockSize == 0 || format->nBlockAlign == 0) {
-    *reason = "the source format's nBlockSize or nBlockAlign is 0";
-    return false;
-  }
-  return true;
-}
-
-namespace {
 
 // Where decoded audio goes: the codec delay is cut from its front, across as
 // many passes as it takes, and it is capped at decodedLength bytes.

@@ -7,11 +7,6 @@
 #include "platform/chunk_file.h"
 #include "platform/wave_format.h"
 
-// Checks that `sourceFormat` is an MPEG Layer-3 block whose fields the decode
-// loop can divide by and size its buffers with. False, with the reason, if not.
-bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
-                     WaveFormat* format, std::string* reason);
-
 // Decodes `compressedSize` bytes of MPEG Layer-3 audio read from `source` into
 // PCM of `destinationFormat`, written to `destination` at its position. The
 // source format's nCodecDelay sample frames are cut from the front and at

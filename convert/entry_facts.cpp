@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "convert/decode_stream.h"
 #include "convert/source_format.h"
 #include "platform/byte_order.h"
 #include "platform/codec_service.h"

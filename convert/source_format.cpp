@@ -42,3 +42,23 @@ std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, std::string* reas
   ChunkSeek(source, 0, SEEK_SET);
   return block;
 }
+
+bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
+                     WaveFormat* format, std::string* reason) {
+  *format = ReadWaveFormat(sourceFormat.data());
+  if (format->wFormatTag != kWaveFormatMpegLayer3) {
+    char tag[8];
+    std::snprintf(tag, sizeof tag, "0x%04x", format->wFormatTag);
+    *reason = std::string("the source format (tag ") + tag + ") is not MPEG Layer-3";
+    return false;
+  }
+  if (!ReadMpegLayer3Fields(sourceFormat.data(), sourceFormat.size(), fields)) {
+    *reason = "the source format block is too short for its MPEG Layer-3 fields";
+    return false;
+  }
+  if (fields->nBlockSize == 0 || format->nBlockAlign == 0) {
+    *reason = "the source format's nBlockSize or nBlockAlign is 0";
+    return false;
+  }
+  return true;
+}

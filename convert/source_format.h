@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/chunk_file.h"
@@ -11,3 +13,8 @@
 // the source stands at position 0. Nothing, with the reason, when the chunk
 // is missing or shorter than it claims.
 std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, std::string* reason);
+
+// Checks that `sourceFormat` is an MPEG Layer-3 block whose fields the decode
+// loop can divide by and size its buffers with. False, with the reason, if not.
+bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
+                     WaveFormat* format, std::string* reason);

@@ -36,12 +36,16 @@ bool InputUnchanged(const MappedFile& file, std::string* reason);
 bool PlanNewEntry(const InputFile& input, const CreateSettings& settings,
                   const struct stat* archive, CodecDelays* delays, PlannedEntry* entry);
 
+// How a step that writes the archive ended: done, or failed through an
+// input's fault or the archive's.
+enum class StepResult { kDone, kInputFault, kArchiveFault };
+
 // Encodes one planned entry and hands its payload to `write`, on its
-// "Compressing" line; reports a failure, setting `inputFault` when the input
-// was at fault rather than the archive at `archivePath`.
+// "Compressing" line; reports a failure, naming the input or the archive at
+// `archivePath`, whichever was at fault.
 using PayloadWriter = std::function<bool(const std::vector<uint8_t>&, std::string*)>;
-bool EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
-                        const struct stat* archive, const PayloadWriter& write, bool* inputFault);
+StepResult EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
+                              const struct stat* archive, const PayloadWriter& write);
 
 // False, reported, when the archive's entries would unpack to more than its
 // header can state.

@@ -36,9 +36,10 @@ CreateStatus CreateArchive(const CreateRequest& request) {
     return WritePakPayload(writer, payload, why);
   };
   for (PlannedEntry& entry : entries) {
-    bool inputFault = false;
-    if (!EncodePlannedEntry(entry, path, archive, write, &inputFault)) {
-      return inputFault ? CreateStatus::kInputsRefused : CreateStatus::kArchiveUnwritable;
+    const StepResult result = EncodePlannedEntry(entry, path, archive, write);
+    if (result != StepResult::kDone) {
+      return result == StepResult::kInputFault ? CreateStatus::kInputsRefused
+                                               : CreateStatus::kArchiveUnwritable;
     }
   }
   if (!FinishPakFile(writer, static_cast<uint32_t>(totalUnpackedSize), &reason)) {

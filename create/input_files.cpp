@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <set>
 
-#include "app/output_path.h"
+#include "archive/entry_path.h"
 #include "platform/console.h"
 
 namespace fs = std::filesystem;

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/unpack_archive.h"
-#include "pak/commands.h"
 #include "fuzz/fuzz_sandbox.h"
+#include "pak/commands.h"
+#include "run/unpack_archive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzArchiveInSandbox(data, size, [](const std::string& path) {

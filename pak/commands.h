@@ -5,7 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/unpack_archive.h"
+#include "run/unpack_archive.h"
 
 // Exit statuses: all asked for was sound and done; some entry failed or was
 // damaged, or a pattern matched nothing; a usage error, or an archive that
@@ -28,6 +28,9 @@ struct CreateSettings;
 // the bit rate is for.
 void AddEncodingOptions(CLI::App* command, CreateSettings* settings,
                         const std::string& bitrateHelp);
+
+// -j, the entries converted at once.
+CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs);
 
 // Loads the codec module, saying so when it cannot. False then.
 bool LoadCodecsForCommand();

@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "app/output_path.h"
+#include "archive/entry_path.h"
 #include "archive/pak_file.h"
 #include "archive/pak_reader.h"
 #include "convert/entry_facts.h"

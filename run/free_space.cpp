@@ -1,4 +1,4 @@
-#include "app/free_space.h"
+#include "run/free_space.h"
 
 #include <sys/statvfs.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <limits>
 
-#include "app/terminal_key.h"
 #include "platform/console.h"
+#include "run/terminal_key.h"
 
 namespace {
 

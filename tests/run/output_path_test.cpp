@@ -2,7 +2,7 @@
 // symbolic links on the way to its folder; and a run, which refuses an entry
 // under a link before it prints the entry's line.
 
-#include "app/output_path.h"
+#include "run/output_path.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/output_path_links.h"
 #include "platform/output_file.h"
+#include "platform/parent_directory.h"
 #include "tests/e2e/entry_expectation.h"
 #include "tests/support/file_io.h"
 #include "tests/support/run_program.h"
@@ -89,7 +89,7 @@ TEST(OutputPath, AcceptsOnlyRelativePathsThatStayInsideWithoutLinks) {
   fs::current_path(dir.path);
   std::string reason;
   DirectoryHandle deep, again;
-  ASSERT_TRUE(OpenParentDirectory("real\\deep\\y.wav", &deep, &reason)) << reason;
+  ASSERT_TRUE(OpenParentDirectory("real/deep/y.wav", &deep, &reason)) << reason;
   fs::rename("real/deep", "real/old");
   fs::create_directory_symlink(outside.path, "real/deep");
   int fd = -1;
@@ -98,7 +98,7 @@ TEST(OutputPath, AcceptsOnlyRelativePathsThatStayInsideWithoutLinks) {
   EXPECT_TRUE(
       PlacePendingOutputIn(std::move(output), deep.fd, "y.wav", "real/deep/y.wav", &reason));
   EXPECT_TRUE(fs::exists("real/old/y.wav"));
-  EXPECT_FALSE(OpenParentDirectory("real\\deep\\y.wav", &again, &reason));
+  EXPECT_FALSE(OpenParentDirectory("real/deep/y.wav", &again, &reason));
   EXPECT_EQ(reason, "parent directory \"real/deep\" is a symbolic link");
   EXPECT_TRUE(fs::is_empty(outside.path));
   fs::current_path(previous);

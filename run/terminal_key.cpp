@@ -1,4 +1,4 @@
-#include "app/terminal_key.h"
+#include "run/terminal_key.h"
 
 #include <fcntl.h>
 #include <unistd.h>

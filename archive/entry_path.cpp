@@ -1,6 +1,6 @@
-#include "app/output_path.h"
+#include "archive/entry_path.h"
 
-#include "app/output_path_links.h"
+#include <algorithm>
 
 namespace {
 
@@ -54,6 +54,8 @@ bool CheckOutputPathForm(const std::string& path, std::string* reason) {
   }
 }
 
-bool CheckOutputPath(const std::string& archivePath, std::string* reason) {
-  return CheckOutputPathForm(archivePath, reason) && CheckParentLinks(archivePath, reason);
+std::string NativePath(const std::string& archivePath) {
+  std::string native = archivePath;
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
 }

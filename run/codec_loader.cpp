@@ -1,4 +1,4 @@
-#include "app/codec_loader.h"
+#include "run/codec_loader.h"
 
 #include <dlfcn.h>
 #include <limits.h>

@@ -1,4 +1,4 @@
-#include "app/output_path_links.h"
+#include "platform/parent_directory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include "app/directories.h"
 
 namespace {
 
@@ -25,10 +23,10 @@ std::string LinkReason(const std::string& directory) {
 // be looked at (a file standing where a directory should be makes the
 // output's creation fail later, with its own message). The file itself may
 // be a link: the finished output is renamed over it, never written through.
-bool CheckParentLinks(const std::string& archivePath, std::string* reason) {
-  for (size_t separator = archivePath.find('\\'); separator != std::string::npos;
-       separator = archivePath.find('\\', separator + 1)) {
-    const std::string directory = NativePath(archivePath.substr(0, separator));
+bool CheckParentLinks(const std::string& path, std::string* reason) {
+  for (size_t separator = path.find('/'); separator != std::string::npos;
+       separator = path.find('/', separator + 1)) {
+    const std::string directory = path.substr(0, separator);
     struct stat info;
     if (lstat(directory.c_str(), &info) != 0) return true;
     if (S_ISLNK(info.st_mode)) {
@@ -43,17 +41,16 @@ DirectoryHandle::~DirectoryHandle() {
   if (fd >= 0) close(fd);
 }
 
-bool OpenParentDirectory(const std::string& archivePath, DirectoryHandle* directory,
-                         std::string* reason) {
+bool OpenParentDirectory(const std::string& path, DirectoryHandle* directory, std::string* reason) {
   directory->fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory->fd < 0) {
     *reason = std::string("cannot open the current folder: ") + std::strerror(errno);
     return false;
   }
   size_t start = 0;
-  for (size_t separator = archivePath.find('\\'); separator != std::string::npos;
-       start = separator + 1, separator = archivePath.find('\\', start)) {
-    const std::string step = archivePath.substr(start, separator - start);
+  for (size_t separator = path.find('/'); separator != std::string::npos;
+       start = separator + 1, separator = path.find('/', start)) {
+    const std::string step = path.substr(start, separator - start);
     const int next =
         openat(directory->fd, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0) {
@@ -61,9 +58,9 @@ bool OpenParentDirectory(const std::string& archivePath, DirectoryHandle* direct
       struct stat info;
       const bool link = fstatat(directory->fd, step.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                         S_ISLNK(info.st_mode);
-      const std::string path = NativePath(archivePath.substr(0, separator));
-      *reason =
-          link ? LinkReason(path) : "cannot open the folder " + path + ": " + std::strerror(error);
+      const std::string walked = path.substr(0, separator);
+      *reason = link ? LinkReason(walked)
+                     : "cannot open the folder " + walked + ": " + std::strerror(error);
       return false;
     }
     close(directory->fd);

@@ -1,7 +1,7 @@
-#include "app/codec_loader.h"
-#include "app/process_setup.h"
-#include "app/unpack_archive.h"
 #include "platform/console.h"
+#include "run/codec_loader.h"
+#include "run/process_setup.h"
+#include "run/unpack_archive.h"
 
 int main(int argc, char** argv) {
   PrepareProcess("unpak");

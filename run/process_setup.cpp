@@ -1,4 +1,4 @@
-#include "app/process_setup.h"
+#include "run/process_setup.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -6,6 +6,3 @@
 // relative paths that stay inside the current directory and do not pass
 // through symbolic links. False, with the reason, otherwise.
 bool CheckOutputPath(const std::string& archivePath, std::string* reason);
-
-// The same, by the path's form alone, without looking at the file system.
-bool CheckOutputPathForm(const std::string& archivePath, std::string* reason);
