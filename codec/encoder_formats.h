@@ -7,12 +7,6 @@
 
 #include "platform/wave_format.h"
 
-constexpr uint16_t kWaveFormatAlaw = 6;
-constexpr uint16_t kWaveFormatMulaw = 7;
-constexpr uint16_t kWaveFormatIeeeFloat = 3;
-constexpr uint16_t kWaveFormatImaAdpcm = 0x11;
-constexpr uint16_t kWaveFormatGsm610 = 0x31;
-
 // Samples per channel in an IMA ADPCM block of `blockAlign` bytes.
 uint32_t ImaSamplesPerBlock(uint32_t blockAlign, uint32_t channels);
 

@@ -10,8 +10,8 @@
 
 // Checks an MPEG Layer-3 source format block. kCodecOk, or kCodecNotPossible
 // with a reason.
-int32_t CheckMp3Source(const uint8_t* block, uint32_t size, WaveFormat* format,
-                       std::string* reason);
+int32_t CheckDecoderSource(const uint8_t* block, uint32_t size, WaveFormat* format,
+                           std::string* reason);
 
 // Checks a PCM target: 8, 16, 24 or 32 bits, 1 or 2 channels, 8000 to
 // 96000 Hz, nBlockAlign matching. kCodecOk, or kCodecNotPossible with a reason.

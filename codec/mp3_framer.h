@@ -13,7 +13,10 @@
 #include <span>
 #include <vector>
 
-#include "codec/mpeg_header.h"
+#include "platform/mpeg_layer3.h"
+
+// The longest frame libmpg123 takes: only free format comes near it.
+constexpr uint32_t kLongestLayer3Frame = kLayer3HeaderSize + 3456;
 
 struct Mp3Framer {
   uint32_t rate = 0;          // the rate the stream's frames should have
@@ -26,7 +29,7 @@ struct Mp3Framer {
 
 struct Mp3Frame {
   std::span<const uint8_t> bytes;  // valid until the framer is next used
-  MpegHeader header;
+  Layer3Header header;
 };
 
 // Bytes held that are not framed or skipped yet.

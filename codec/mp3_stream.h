@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "codec/mp3_framer.h"
-#include "codec/mpeg_rates.h"
 #include "codec/pcm_stage.h"
 #include "platform/codec_driver.h"
 #include "platform/wave_format.h"
@@ -24,7 +23,8 @@ struct Mp3DecodeStream {
   Mpg123Ptr decoder;  // gives s16 at the source's rate and the target's channel count
   WaveFormat source;
   WaveFormat target;
-  MpegFrameGeometry geometry;
+  uint32_t samplesPerFrame = 0;  // per channel, at the source's rate
+  uint32_t smallestFrame = 0;    // bytes of a frame at the lowest bitrate, rounded down
   // Source bytes on their way to the decoder, which gets whole frames only.
   Mp3Framer framer;
   // To the target's rate and width; null when the decoder's output is the target.

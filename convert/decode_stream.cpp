@@ -118,7 +118,7 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
                   uint32_t decodedLength, uint64_t* decodedBytes, std::string* reason) {
   MpegLayer3Fields mpeg;
   WaveFormat input;
-  if (!CheckMpegSource(sourceFormat, &mpeg, &input, reason)) return false;
+  if (!CheckSourceFormat(sourceFormat, &mpeg, &input, reason)) return false;
   CodecStreamPtr stream = CodecStreamOpen(sourceFormat, destinationFormat, reason);
   if (!stream) return false;
 

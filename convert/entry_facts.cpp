@@ -59,7 +59,7 @@ bool InspectEntry(const uint8_t* targetFormat, const uint8_t* payload, uint32_t 
   std::optional<FormatBlock> sourceFormat = ReadSourceFormat(*file, reason);
   if (!sourceFormat) return false;
   facts->sourceFormat = std::move(*sourceFormat);
-  if (!CheckMpegSource(facts->sourceFormat, &facts->mpeg, &facts->source, reason) ||
+  if (!CheckSourceFormat(facts->sourceFormat, &facts->mpeg, &facts->source, reason) ||
       !FindPayloadLayout(*file, &facts->layout, reason)) {
     return false;
   }

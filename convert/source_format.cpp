@@ -43,7 +43,7 @@ std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, std::string* reas
   return block;
 }
 
-bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
+bool CheckSourceFormat(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
                      WaveFormat* format, std::string* reason) {
   *format = ReadWaveFormat(sourceFormat.data());
   if (format->wFormatTag != kWaveFormatMpegLayer3) {

@@ -16,5 +16,5 @@ std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, std::string* reas
 
 // Checks that `sourceFormat` is an MPEG Layer-3 block whose fields the decode
 // loop can divide by and size its buffers with. False, with the reason, if not.
-bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
+bool CheckSourceFormat(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
                      WaveFormat* format, std::string* reason);

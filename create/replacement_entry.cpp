@@ -46,7 +46,7 @@ bool KeepMp3Settings(const WaveFormat& source, int quality, Mp3Settings* mp3, st
   mp3->channels = source.nChannels;
   mp3->kbps = source.nAvgBytesPerSec * 8 / 1000;
   mp3->quality = quality;
-  if (MpegRateAtOrBelow(mp3->rate) != mp3->rate || !IsLayer3Bitrate(mp3->rate, mp3->kbps) ||
+  if (Layer3RateAtOrBelow(mp3->rate) != mp3->rate || !IsLayer3Bitrate(mp3->rate, mp3->kbps) ||
       uint64_t{mp3->kbps} * 1000 != uint64_t{source.nAvgBytesPerSec} * 8) {
     return Refuse("the entry's MP3 format (" + std::to_string(source.nSamplesPerSec) + " Hz, " +
                       std::to_string(uint64_t{source.nAvgBytesPerSec} * 8) +

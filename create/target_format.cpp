@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr uint16_t kWaveFormatIeeeFloat = 3;
-constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 // A "fmt " chunk may stop after wBitsPerSample.
 constexpr size_t kShortestFormat = 16;
 // WAVE_FORMAT_EXTENSIBLE: the 18-byte header, wValidBitsPerSample,

@@ -26,7 +26,7 @@ bool Refuse(const std::string& why, std::string* reason) {
 
 bool ChooseMp3Settings(const WaveFormat& input, const CreateSettings& settings, Mp3Settings* mp3,
                        std::string* reason) {
-  mp3->rate = MpegRateAtOrBelow(input.nSamplesPerSec);
+  mp3->rate = Layer3RateAtOrBelow(input.nSamplesPerSec);
   if (mp3->rate == 0) {
     return Refuse("its rate of " + std::to_string(input.nSamplesPerSec) +
                       " Hz is below the lowest MPEG rate, 8000 Hz",

@@ -11,7 +11,7 @@
 #include <iterator>
 
 #include "codec/mp3_framer.h"
-#include "convert/mpeg_stream_check.h"
+#include "convert/stream_damage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -30,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool end = added == length;
     while (const auto frame = NextMp3Frame(framer, end)) {
       framed += frame->bytes.size();
-      const MpegHeader& header = frame->header;
+      const Layer3Header& header = frame->header;
       if (frame->bytes.size() < header.shortest ||
-          frame->bytes.size() > kMpegLongestFrame ||
+          frame->bytes.size() > kLongestLayer3Frame ||
           (!header.freeFormat && frame->bytes.size() != header.length) || framed > added) {
         abort();
       }
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     added += count;
   }
 
-  const MpegStreamDamage damage = CheckMpegStream(stream, length);
+  const StreamDamage damage = FindStreamDamage(stream, length);
   if (damage.skippedBytes > length) abort();
   DescribeDamage(damage);
   return 0;

@@ -52,15 +52,15 @@ std::string FormatWords(const WaveFormat& format) {
   const std::string layout = std::string(format.nChannels == 1 ? "mono " : "stereo ") +
                              std::to_string(format.nSamplesPerSec) + " Hz";
   switch (format.wFormatTag) {
-    case 0x0001:
+    case kWaveFormatPcm:
       return "PCM " + std::to_string(format.wBitsPerSample) + "-bit " + layout;
-    case 0x0003:
+    case kWaveFormatIeeeFloat:
       return "IEEE float " + std::to_string(format.wBitsPerSample) + "-bit " + layout;
-    case 0x0006:
+    case kWaveFormatAlaw:
       return "G.711 A-law " + layout;
-    case 0x0007:
+    case kWaveFormatMulaw:
       return "G.711 mu-law " + layout;
-    case 0x0011:
+    case kWaveFormatImaAdpcm:
       return "IMA ADPCM " + layout;
   }
   return "GSM 6.10 " + layout;

@@ -4,7 +4,7 @@
 
 #include "archive/entry_path.h"
 #include "convert/entry_facts.h"
-#include "convert/mpeg_stream_check.h"
+#include "convert/stream_damage.h"
 #include "convert/unpack_entry.h"
 #include "platform/directories.h"
 #include "platform/mapped_file.h"
@@ -26,7 +26,7 @@ void CheckDamage(const EntryView& view, const EntryFacts& facts, uint64_t decode
   const int64_t available = int64_t{view.payloadSize} - facts.layout.dataStart;
   const size_t streamSize =
       static_cast<size_t>(std::clamp<int64_t>(available, 0, facts.layout.compressedSize));
-  task.damage = DescribeDamage(CheckMpegStream(view.payload + facts.layout.dataStart, streamSize));
+  task.damage = DescribeDamage(FindStreamDamage(view.payload + facts.layout.dataStart, streamSize));
   if (facts.layout.hasDecodedLength && decodedBytes < facts.layout.decodedLength &&
       facts.decoded.nBlockAlign != 0) {
     const uint64_t missing =

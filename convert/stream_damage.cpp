@@ -1,20 +1,27 @@
-#include "convert/mpeg_stream_check.h"
+#include "convert/stream_damage.h"
 
 #include <optional>
 
-#include "convert/mpeg_frame_header.h"
+#include "platform/mpeg_layer3.h"
 
 namespace {
 
+// The header at `p` when it is one with a stated frame length.
+std::optional<Layer3Header> FixedLengthHeader(const uint8_t* p) {
+  std::optional<Layer3Header> header = ReadLayer3Header(p);
+  if (header && header->freeFormat) return std::nullopt;
+  return header;
+}
+
 // A frame starts at `at` when its header is one and the header after it (or
 // the end of the data) agrees with it, as a resyncing decoder checks.
-std::optional<MpegFrameHeader> FrameAt(const uint8_t* data, size_t size, size_t at) {
-  if (size - at < kMpegFrameHeaderSize) return std::nullopt;
-  std::optional<MpegFrameHeader> header = ParseMpegFrameHeader(data + at);
+std::optional<Layer3Header> FrameAt(const uint8_t* data, size_t size, size_t at) {
+  if (size - at < kLayer3HeaderSize) return std::nullopt;
+  std::optional<Layer3Header> header = FixedLengthHeader(data + at);
   if (!header) return std::nullopt;
   const size_t next = at + header->length;
-  if (next + kMpegFrameHeaderSize > size) return header;
-  std::optional<MpegFrameHeader> following = ParseMpegFrameHeader(data + next);
+  if (next + kLayer3HeaderSize > size) return header;
+  std::optional<Layer3Header> following = FixedLengthHeader(data + next);
   if (!following || following->rate != header->rate || following->mpeg1 != header->mpeg1) {
     return std::nullopt;
   }
@@ -23,17 +30,17 @@ std::optional<MpegFrameHeader> FrameAt(const uint8_t* data, size_t size, size_t 
 
 }  // namespace
 
-MpegStreamDamage CheckMpegStream(const uint8_t* data, size_t size) {
-  MpegStreamDamage damage;
+StreamDamage FindStreamDamage(const uint8_t* data, size_t size) {
+  StreamDamage damage;
   size_t at = 0;
   bool inGap = false;
   while (at < size) {
-    if (size - at >= kMpegFrameHeaderSize && data[at] == 0xFF && (data[at + 1] & 0xE0) == 0xE0 &&
+    if (size - at >= kLayer3HeaderSize && data[at] == 0xFF && (data[at + 1] & 0xE0) == 0xE0 &&
         (data[at + 2] >> 4) == 0 && (data[at + 1] & 0x06) == 0x02) {
       damage.freeFormat = true;
       return damage;
     }
-    std::optional<MpegFrameHeader> frame = FrameAt(data, size, at);
+    std::optional<Layer3Header> frame = FrameAt(data, size, at);
     if (!frame) {
       if (!inGap) ++damage.gaps;
       inGap = true;
@@ -52,7 +59,7 @@ MpegStreamDamage CheckMpegStream(const uint8_t* data, size_t size) {
   return damage;
 }
 
-std::vector<std::string> DescribeDamage(const MpegStreamDamage& damage) {
+std::vector<std::string> DescribeDamage(const StreamDamage& damage) {
   std::vector<std::string> problems;
   if (damage.gaps > 0) {
     problems.push_back("the decoder had to skip " + std::to_string(damage.skippedBytes) +

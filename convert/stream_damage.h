@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-struct MpegStreamDamage {
+struct StreamDamage {
   uint32_t frames = 0;        // whole frames found
   uint32_t gaps = 0;          // places where bytes that are no frame had to be skipped
   uint64_t skippedBytes = 0;  // their bytes
@@ -16,7 +16,7 @@ struct MpegStreamDamage {
   bool freeFormat = false;  // frames without a stated length: not walked further
 };
 
-MpegStreamDamage CheckMpegStream(const uint8_t* data, size_t size);
+StreamDamage FindStreamDamage(const uint8_t* data, size_t size);
 
 // What is wrong, in words; empty when nothing is.
-std::vector<std::string> DescribeDamage(const MpegStreamDamage& damage);
+std::vector<std::string> DescribeDamage(const StreamDamage& damage);
