@@ -54,10 +54,15 @@ uint64_t DecodedBytes(const EntryFacts& facts) {
 }  // namespace
 
 bool InspectEntry(const uint8_t* targetFormat, const uint8_t* payload, uint32_t payloadSize,
-                  EntryFacts* facts, std::string* reason) {
+                  EntryFacts* facts, std::string* reason, std::string* transcriptLine) {
   ChunkFilePtr file = OpenChunkFileInMemory(payload, payloadSize);
-  std::optional<FormatBlock> sourceFormat = ReadSourceFormat(*file, reason);
-  if (!sourceFormat) return false;
+  SourceFormatProblem problem;
+  std::optional<FormatBlock> sourceFormat = ReadSourceFormat(*file, &problem);
+  if (!sourceFormat) {
+    *reason = problem.reason;
+    if (transcriptLine != nullptr) *transcriptLine = problem.transcriptLine;
+    return false;
+  }
   facts->sourceFormat = std::move(*sourceFormat);
   if (!CheckSourceFormat(facts->sourceFormat, &facts->mpeg, &facts->source, reason) ||
       !FindPayloadLayout(*file, &facts->layout, reason)) {

@@ -61,13 +61,15 @@ bool DecodeProbe(const Mp3Settings& settings, const std::vector<uint8_t>& mp3,
       MakeMpegLayer3Format(settings.channels, settings.rate, settings.kbps * 1000,
                            Layer3FrameBytes(settings.rate, settings.kbps), 0);
   const FormatBlock pcm = MakePcmFormat(settings.channels, settings.rate, 16);
-  ConsoleCapture quiet;  // the decode stage's progress marks
-  SetConsoleCapture(&quiet);
   uint64_t bytes = 0;
-  const bool ok = DecodeStream(*output, pcm, source, *input, static_cast<uint32_t>(mp3.size()),
-                               std::numeric_limits<uint32_t>::max(), &bytes, reason);
-  SetConsoleCapture(nullptr);
-  if (!ok) return false;
+  {
+    ConsoleCapture quiet;  // the decode stage's progress marks
+    const ScopedConsoleCapture capture(quiet);
+    if (!DecodeStream(*output, pcm, source, *input, static_cast<uint32_t>(mp3.size()),
+                      std::numeric_limits<uint32_t>::max(), &bytes, reason)) {
+      return false;
+    }
+  }
   decoded->resize(bytes / 2);
   std::vector<uint8_t> raw(decoded->size() * 2);
   if (!ChunkFlush(*output) || ChunkSeek(*output, 0, SEEK_SET) != 0 ||

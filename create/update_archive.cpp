@@ -61,13 +61,9 @@ bool SameName(const std::string& a, const std::string& b) {
          });
 }
 
-// What the entry states, read as unpak reads it, its messages kept quiet.
+// What the entry states, read as unpak reads it.
 bool InspectOldEntry(const EntryView& view, EntryFacts* facts, std::string* reason) {
-  ConsoleCapture quiet;
-  SetConsoleCapture(&quiet);
-  const bool ok = InspectEntry(view.targetFormat, view.payload, view.payloadSize, facts, reason);
-  SetConsoleCapture(nullptr);
-  return ok;
+  return InspectEntry(view.targetFormat, view.payload, view.payloadSize, facts, reason);
 }
 
 bool PlanReplacement(const InputFile& input, const EntryView& view, const UpdateRequest& request,

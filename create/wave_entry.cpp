@@ -54,12 +54,8 @@ bool CheckWaveEntryPlan(WaveEntryPlan* plan, std::string* reason) {
     return Refuse("its chunks are too big for an archive entry", reason);
   }
   EntryFacts facts;
-  ConsoleCapture quiet;  // the format reader's console messages
-  SetConsoleCapture(&quiet);
-  const bool ok =
-      InspectEntry(field, payload.data(), static_cast<uint32_t>(payload.size()), &facts, reason);
-  SetConsoleCapture(nullptr);
-  if (!ok) return Refuse("unpak could not write it back: " + *reason, reason);
+  if (!InspectEntry(field, payload.data(), static_cast<uint32_t>(payload.size()), &facts, reason))
+    return Refuse("unpak could not write it back: " + *reason, reason);
   // Only where the encoder resamples is unpak's answer an upper bound.
   const bool exact =
       facts.intermediate.empty() || facts.decoded.nSamplesPerSec == facts.target.nSamplesPerSec;

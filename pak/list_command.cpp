@@ -163,12 +163,9 @@ int ListArchive(const std::string& path, bool json) {
     return kPakUsageError;
   }
   std::vector<ListedEntry> entries;
-  ConsoleCapture quiet;  // the format reader's console messages
-  SetConsoleCapture(&quiet);
   for (uint32_t index = 0; index < header.entryCount; ++index) {
     entries.push_back(ListEntry(file->data, file->size, header, index));
   }
-  SetConsoleCapture(nullptr);
   if (MappedBytesLost(file->data, file->size)) {
     ConsoleError("%s: cannot be read (it changed while being read, or an I/O error)", path.c_str());
     return kPakUsageError;

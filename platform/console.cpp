@@ -19,7 +19,11 @@ bool StdoutIsTerminal() {
 
 void SetConsoleProgramName(const char* name) { programName = name; }
 
-void SetConsoleCapture(ConsoleCapture* next) { capture = next; }
+ScopedConsoleCapture::ScopedConsoleCapture(ConsoleCapture& next) : previous_(capture) {
+  capture = &next;
+}
+
+ScopedConsoleCapture::~ScopedConsoleCapture() { capture = previous_; }
 
 void ConsolePrint(const char* format, ...) {
   va_list args;

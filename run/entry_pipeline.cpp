@@ -49,9 +49,10 @@ void RunWorker(const OpenedArchive& archive, const UnpackOptions& options, Selec
       pipeline.next = NextSelected(selection, pipeline.next + 1);
     }
     pipeline.changed.notify_all();
-    SetConsoleCapture(&task->transcript);
-    ConvertEntry(archive, options, *task);
-    SetConsoleCapture(nullptr);
+    {
+      const ScopedConsoleCapture capture(task->transcript);
+      ConvertEntry(archive, options, *task);
+    }
     // Notified under the lock: once it sees the task finished, the printing
     // thread may destroy it.
     std::lock_guard<std::mutex> lock(task->transcript.mutex);

@@ -55,10 +55,12 @@ void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, En
     task.lineStarted = true;
     EntryFacts facts;
     EntryResult result;
-    task.ok =
-        InspectEntry(view.targetFormat, view.payload, view.payloadSize, &facts, &task.reason) &&
-        UnpackEntry(facts, view.payload, view.payloadSize, options.keepOutputs, &result,
-                    &task.reason);
+    std::string transcriptLine;
+    task.ok = InspectEntry(view.targetFormat, view.payload, view.payloadSize, &facts, &task.reason,
+                           &transcriptLine);
+    if (!transcriptLine.empty()) ConsolePrint("%s", transcriptLine.c_str());
+    task.ok = task.ok && UnpackEntry(facts, view.payload, view.payloadSize, options.keepOutputs,
+                                     &result, &task.reason);
     if (task.ok && options.reportDamage) CheckDamage(view, facts, result.decodedBytes, task);
     task.output = std::move(result.output);
   }

@@ -1,13 +1,10 @@
 #include "run/needed_space.h"
 
 #include "convert/entry_facts.h"
-#include "platform/console.h"
 
 uint64_t NeededSpace(Selection& selection) {
   const OpenedArchive& archive = selection.archive;
   uint64_t needed = 0;
-  ConsoleCapture quiet;  // the format reader's console messages
-  SetConsoleCapture(&quiet);
   for (uint32_t index = 0; index < archive.header.entryCount; ++index) {
     PakEntry entry;
     EntryView view;
@@ -18,6 +15,5 @@ uint64_t NeededSpace(Selection& selection) {
       needed += facts.outputSize;
     }
   }
-  SetConsoleCapture(nullptr);
   return needed;
 }
