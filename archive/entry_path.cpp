@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace unpak {
+
 namespace {
 
 bool Refuse(const std::string& why, std::string* reason) {
@@ -59,3 +61,5 @@ std::string NativePath(const std::string& archivePath) {
   std::replace(native.begin(), native.end(), '\\', '/');
   return native;
 }
+
+}  // namespace unpak

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace unpak {
+
 // Whether an entry path may name an output, by its form alone: only
 // relative paths that stay inside the current directory. False, with the
 // reason, otherwise.
@@ -12,3 +14,5 @@ bool CheckOutputPathForm(const std::string& archivePath, std::string* reason);
 
 // The path with each backslash turned into this platform's separator.
 std::string NativePath(const std::string& archivePath);
+
+}  // namespace unpak

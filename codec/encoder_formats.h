@@ -7,6 +7,8 @@
 
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 // Samples per channel in an IMA ADPCM block of `blockAlign` bytes.
 uint32_t ImaSamplesPerBlock(uint32_t blockAlign, uint32_t channels);
 
@@ -29,3 +31,4 @@ bool CheckPcmSource(const uint8_t* block, uint32_t size, WaveFormat* format, std
 bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* target,
                         std::string* reason);
 
+}  // namespace unpak

@@ -6,6 +6,8 @@
 #include "codec/reason_text.h"
 #include "platform/mpeg_layer3.h"
 
+namespace unpak {
+
 namespace {
 
 // A PCM "fmt " chunk may stop after wBitsPerSample: this many bytes suffice.
@@ -126,3 +128,5 @@ int32_t SuggestPcmFormat(const uint8_t* source, uint32_t sourceSize, uint8_t* su
   WriteWaveFormat(pcm, suggested);
   return kCodecOk;
 }
+
+}  // namespace unpak

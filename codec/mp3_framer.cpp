@@ -1,5 +1,7 @@
 #include "codec/mp3_framer.h"
 
+namespace unpak {
+
 namespace {
 
 enum class Search { kFound, kNone, kMore };
@@ -80,3 +82,5 @@ std::optional<Mp3Frame> NextMp3Frame(Mp3Framer& framer, bool end) {
   }
   return std::nullopt;
 }
+
+}  // namespace unpak

@@ -15,6 +15,8 @@
 
 #include "platform/mpeg_layer3.h"
 
+namespace unpak {
+
 // The longest frame libmpg123 takes: only free format comes near it.
 constexpr uint32_t kLongestLayer3Frame = kLayer3HeaderSize + 3456;
 
@@ -41,3 +43,5 @@ void AddToMp3Framer(Mp3Framer& framer, const uint8_t* bytes, size_t count);
 // no more bytes come: nothing means no frame is left, and what was held is
 // dropped.
 std::optional<Mp3Frame> NextMp3Frame(Mp3Framer& framer, bool end);
+
+}  // namespace unpak

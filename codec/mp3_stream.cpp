@@ -7,6 +7,8 @@
 #include "codec/reason_text.h"
 #include "platform/mpeg_layer3.h"
 
+namespace unpak {
+
 namespace {
 
 // Source bytes held undecoded before the stream takes no more: far more than
@@ -251,3 +253,5 @@ int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uin
   header.cbDstLengthUsed = static_cast<uint32_t>(put);
   return result;
 }
+
+}  // namespace unpak

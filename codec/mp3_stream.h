@@ -14,6 +14,8 @@
 #include "platform/codec_driver.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 struct Mpg123Deleter {
   void operator()(mpg123_handle* handle) const { mpg123_delete(handle); }
 };
@@ -55,3 +57,5 @@ int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* o
 // kConvertEnd, once every source byte is in and decoded, also puts out what
 // the conversion to the target holds back; no source may follow.
 int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uint32_t flags);
+
+}  // namespace unpak

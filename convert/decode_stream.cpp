@@ -9,6 +9,8 @@
 #include "platform/console.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 namespace {
 
 constexpr uint32_t kBlocksPerPass = 32;
@@ -166,3 +168,5 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
   CodecStreamUnprepareHeader(*stream, buffers.header);
   return ok;
 }
+
+}  // namespace unpak

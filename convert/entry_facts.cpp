@@ -6,6 +6,8 @@
 #include "platform/byte_order.h"
 #include "platform/codec_service.h"
 
+namespace unpak {
+
 namespace {
 
 constexpr uint64_t kRiffHeaderSize = 12;
@@ -108,3 +110,5 @@ double EntryDurationSeconds(const EntryFacts& facts) {
       facts.layout.hasDecodedLength ? facts.layout.decodedLength : DecodedBytes(facts);
   return static_cast<double>(decoded) / static_cast<double>(bytesPerSecond);
 }
+
+}  // namespace unpak

@@ -11,6 +11,8 @@
 #include "convert/payload_layout.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 struct EntryFacts {
   FormatBlock sourceFormat;  // the payload's MPEG Layer-3 block
   WaveFormat source;
@@ -39,3 +41,5 @@ bool InspectEntry(const uint8_t* targetFormat, const uint8_t* payload, uint32_t 
 
 // Seconds of audio that the entry's output holds.
 double EntryDurationSeconds(const EntryFacts& facts);
+
+}  // namespace unpak

@@ -5,6 +5,8 @@
 
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, SourceFormatProblem* problem) {
   ChunkInfo form;
   ChunkInfo format;
@@ -60,3 +62,5 @@ bool CheckSourceFormat(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* 
   }
   return true;
 }
+
+}  // namespace unpak

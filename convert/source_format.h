@@ -8,6 +8,8 @@
 #include "platform/chunk_file.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 // Why a source format block cannot be read.
 struct SourceFormatProblem {
   std::string reason;
@@ -26,3 +28,5 @@ std::optional<FormatBlock> ReadSourceFormat(ChunkFile& source, SourceFormatProbl
 // loop can divide by and size its buffers with. False, with the reason, if not.
 bool CheckSourceFormat(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
                        WaveFormat* format, std::string* reason);
+
+}  // namespace unpak

@@ -4,6 +4,8 @@
 
 #include "platform/mpeg_layer3.h"
 
+namespace unpak {
+
 namespace {
 
 // The header at `p` when it is one with a stated frame length.
@@ -70,3 +72,5 @@ std::vector<std::string> DescribeDamage(const StreamDamage& damage) {
   if (damage.freeFormat) problems.push_back("free-format frames, whose length is not stated");
   return problems;
 }
+
+}  // namespace unpak

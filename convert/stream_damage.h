@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace unpak {
+
 struct StreamDamage {
   uint32_t frames = 0;        // whole frames found
   uint32_t gaps = 0;          // places where bytes that are no frame had to be skipped
@@ -20,3 +22,5 @@ StreamDamage FindStreamDamage(const uint8_t* data, size_t size);
 
 // What is wrong, in words; empty when nothing is.
 std::vector<std::string> DescribeDamage(const StreamDamage& damage);
+
+}  // namespace unpak

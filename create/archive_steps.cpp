@@ -5,6 +5,8 @@
 
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 std::string FolderOf(const std::string& path) {
@@ -98,3 +100,5 @@ bool PlaceArchiveOutput(ArchiveOutput& output, const std::string& path) {
   }
   return true;
 }
+
+}  // namespace unpak

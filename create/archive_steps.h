@@ -16,6 +16,8 @@
 #include "platform/mapped_file.h"
 #include "platform/output_file.h"
 
+namespace unpak {
+
 struct PlannedEntry {
   InputFile input;  // for a replaced entry, named as the archive names it
   WaveEntryPlan plan;
@@ -64,3 +66,5 @@ bool OpenArchiveOutput(const std::string& path, ArchiveOutput* output);
 
 // Closes the temporary file and puts it at `path`; false, reported, on failure.
 bool PlaceArchiveOutput(ArchiveOutput& output, const std::string& path);
+
+}  // namespace unpak

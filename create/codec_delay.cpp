@@ -17,6 +17,8 @@
 #include "platform/chunk_file.h"
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 // The probe lasts this many MP3 frames; the lags tried span this many, and
@@ -155,3 +157,5 @@ bool MakeMp3SourceFormat(const Mp3Settings& mp3, CodecDelays* delays, FormatBloc
                                  Layer3FrameBytes(mp3.rate, mp3.kbps), delay);
   return true;
 }
+
+}  // namespace unpak

@@ -3,6 +3,8 @@
 #include "archive/pak_file_writer.h"
 #include "create/archive_steps.h"
 
+namespace unpak {
+
 CreateStatus CreateArchive(const CreateRequest& request) {
   std::vector<InputFile> inputs;
   if (!ListInputFiles(request.paths, &inputs)) return CreateStatus::kInputsRefused;
@@ -49,3 +51,5 @@ CreateStatus CreateArchive(const CreateRequest& request) {
   return PlaceArchiveOutput(output, path) ? CreateStatus::kCreated
                                           : CreateStatus::kArchiveUnwritable;
 }
+
+}  // namespace unpak

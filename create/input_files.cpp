@@ -8,6 +8,8 @@
 #include "archive/entry_path.h"
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -96,3 +98,5 @@ bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<Input
   for (const std::string& problem : found) ConsoleError("%s", problem.c_str());
   return found.empty();
 }
+
+}  // namespace unpak

@@ -7,6 +7,8 @@
 
 #include "platform/mpeg_layer3.h"
 
+namespace unpak {
+
 struct Mp3Settings {
   uint32_t rate = 0;  // an MPEG sample rate
   uint16_t channels = 0;
@@ -17,3 +19,5 @@ struct Mp3Settings {
 // The bit rate used when none is asked for: 128 kbps at 32000 Hz and above,
 // 64 below.
 uint32_t DefaultKbps(uint32_t mpegRate);
+
+}  // namespace unpak

@@ -5,6 +5,8 @@
 #include "create/sound_reader.h"
 #include "create/wave_chunks.h"
 
+namespace unpak {
+
 namespace {
 
 bool Refuse(const std::string& why, std::string* reason) {
@@ -91,3 +93,5 @@ bool PlanReplacementEntry(const uint8_t* bytes, size_t size, const EntryFacts& e
   plan->parts.decodedLength = plan->length.decodedLength;
   return CheckWaveEntryPlan(plan, reason);
 }
+
+}  // namespace unpak

@@ -7,6 +7,8 @@
 #include "archive/pak_format.h"
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
 // A "fmt " chunk may stop after wBitsPerSample.
@@ -96,3 +98,5 @@ bool ChooseTargetFormat(const std::vector<uint8_t>& format, FormatBlock* target,
   target->assign(format.begin(), format.begin() + kWaveFormatSize + read.cbSize);
   return true;
 }
+
+}  // namespace unpak

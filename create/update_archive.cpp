@@ -13,6 +13,8 @@
 #include "create/replacement_entry.h"
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 struct OldArchive {
@@ -266,3 +268,5 @@ UpdateStatus UpdateArchive(const UpdateRequest& request) {
   PrintSummary(plan);
   return UpdateStatus::kUpdated;
 }
+
+}  // namespace unpak

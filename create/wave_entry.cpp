@@ -14,6 +14,8 @@
 #include "create/wave_chunks.h"
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 // MP3 frames' worth of audio encoded per pass, as unpak decodes them.
@@ -161,3 +163,5 @@ bool EncodeWaveEntry(const uint8_t* bytes, size_t size, WaveEntryPlan* plan, std
   if (!FinishMp3(*lame, &stream)) return Refuse("the MP3 encoder failed", reason);
   return true;
 }
+
+}  // namespace unpak

@@ -10,6 +10,7 @@
 #include "run/unpack_archive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace unpak;
   FuzzArchiveInSandbox(data, size, [](const std::string& path) {
     ListArchive(path, false);
     ListArchive(path, true);

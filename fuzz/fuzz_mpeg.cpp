@@ -14,6 +14,7 @@
 #include "convert/stream_damage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace unpak;
   if (size == 0) return 0;
   static constexpr uint32_t kRates[] = {8000,  11025, 12000, 16000, 22050,
                                         24000, 32000, 44100, 48000};
@@ -31,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (const auto frame = NextMp3Frame(framer, end)) {
       framed += frame->bytes.size();
       const Layer3Header& header = frame->header;
-      if (frame->bytes.size() < header.shortest ||
-          frame->bytes.size() > kLongestLayer3Frame ||
+      if (frame->bytes.size() < header.shortest || frame->bytes.size() > kLongestLayer3Frame ||
           (!header.freeFormat && frame->bytes.size() != header.length) || framed > added) {
         abort();
       }

@@ -4,6 +4,8 @@
 #include "platform/console.h"
 #include "run/codec_loader.h"
 
+namespace unpak {
+
 CLI::App* AddCommand(CLI::App& pak, const char* name, const char* description) {
   CLI::App* command = pak.add_subcommand(name, description);
   command->set_help_all_flag();
@@ -43,3 +45,5 @@ int ExitStatusOf(UnpackStatus status) {
   }
   return kPakUsageError;
 }
+
+}  // namespace unpak

@@ -7,6 +7,8 @@
 
 #include "run/unpack_archive.h"
 
+namespace unpak {
+
 // Exit statuses: all asked for was sound and done; some entry failed or was
 // damaged, or a pattern matched nothing; a usage error, or an archive that
 // cannot be read at all.
@@ -40,3 +42,5 @@ int ExitStatusOf(UnpackStatus status);
 // `pak list`: prints the archive's entries as a table or a JSON document.
 // Returns the exit status.
 int ListArchive(const std::string& path, bool json);
+
+}  // namespace unpak

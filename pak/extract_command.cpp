@@ -8,6 +8,8 @@
 #include "pak/commands.h"
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 struct ExtractArguments {
@@ -59,3 +61,5 @@ void AddExtractCommand(CLI::App& pak, int* status) {
     *status = ExitStatusOf(UnpackArchive(arguments->archive.c_str(), options));
   });
 }
+
+}  // namespace unpak

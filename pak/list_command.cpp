@@ -12,6 +12,8 @@
 #include "platform/console.h"
 #include "platform/mapped_file.h"
 
+namespace unpak {
+
 namespace {
 
 // One entry as listed.
@@ -206,3 +208,5 @@ void AddListCommand(CLI::App& pak, int* status) {
     *status = LoadCodecsForCommand() ? ListArchive(*archive, *json) : kPakUsageError;
   });
 }
+
+}  // namespace unpak

@@ -7,6 +7,7 @@
 #include "run/process_setup.h"
 
 int main(int argc, char** argv) {
+  using namespace unpak;
   PrepareProcess("pak");
   CLI::App pak{"List, test, extract, create and update .pak archives of compressed game audio.",
                "pak"};

@@ -2,6 +2,8 @@
 
 #include "pak/commands.h"
 
+namespace unpak {
+
 namespace {
 
 struct TestArguments {
@@ -31,3 +33,5 @@ void AddTestCommand(CLI::App& pak, int* status) {
     *status = ExitStatusOf(UnpackArchive(arguments->archive.c_str(), options));
   });
 }
+
+}  // namespace unpak

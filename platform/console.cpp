@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace unpak {
+
 namespace {
 
 const char* programName = "unpak";
@@ -76,3 +78,5 @@ std::string DisplayName(const std::string& name) {
   }
   return shown;
 }
+
+}  // namespace unpak

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+namespace unpak {
+
 // The name that prefixes error messages ("unpak" unless set).
 void SetConsoleProgramName(const char* name);
 
@@ -42,3 +44,5 @@ class ScopedConsoleCapture {
 // A path or name as it may be shown on a terminal: bytes 1 to 31 and 127
 // as \xNN; bytes from 128 up stay as they are.
 std::string DisplayName(const std::string& name);
+
+}  // namespace unpak

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace unpak {
+
 namespace {
 
 bool Exists(const std::string& path) {
@@ -35,3 +37,5 @@ bool EnsureParentDirectories(const std::string& path, std::string* reason) {
   }
   return true;
 }
+
+}  // namespace unpak

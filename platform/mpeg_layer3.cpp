@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace unpak {
+
 namespace {
 
 constexpr uint32_t kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
@@ -87,3 +89,5 @@ bool SameLayer3Stream(const uint8_t* a, const uint8_t* b) {
   return (a[1] & 0x1E) == (b[1] & 0x1E) && (a[2] & 0x0C) == (b[2] & 0x0C) &&
          ((a[2] >> 4) == 0) == ((b[2] >> 4) == 0);
 }
+
+}  // namespace unpak

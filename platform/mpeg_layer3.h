@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+namespace unpak {
+
 constexpr uint32_t kLayer3HeaderSize = 4;
 
 // Whether `rate` is a sample rate of MPEG-1, MPEG-2 or MPEG-2.5.
@@ -50,3 +52,5 @@ std::optional<Layer3Header> ReadLayer3Header(const uint8_t* p);
 // True when the two headers belong to one stream: the same MPEG version,
 // layer and rate, and both free format or neither.
 bool SameLayer3Stream(const uint8_t* a, const uint8_t* b);
+
+}  // namespace unpak

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace unpak {
+
 namespace {
 
 std::string LinkReason(const std::string& directory) {
@@ -68,3 +70,5 @@ bool OpenParentDirectory(const std::string& path, DirectoryHandle* directory, st
   }
   return true;
 }
+
+}  // namespace unpak

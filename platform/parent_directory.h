@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace unpak {
+
 // Whether the directories on the way to the file `path` can be reached
 // without passing through a symbolic link. False, with the reason, at the
 // first link found.
@@ -24,3 +26,5 @@ struct DirectoryHandle {
 // what is put in it. False, with the reason, at a link or a step that
 // cannot be opened.
 bool OpenParentDirectory(const std::string& path, DirectoryHandle* directory, std::string* reason);
+
+}  // namespace unpak

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace unpak {
+
 // Wave format blocks as stored in RIFF files: an 18-byte header followed by
 // cbSize bytes of format-specific data, all little-endian.
 
@@ -50,3 +52,5 @@ FormatBlock MakeFormatBlock(const WaveFormat& format);
 // False when the block is too short to hold the MPEG Layer-3 fields
 // (fewer than 30 bytes, or a cbSize under 12).
 bool ReadMpegLayer3Fields(const uint8_t* block, size_t size, MpegLayer3Fields* fields);
+
+}  // namespace unpak

@@ -8,6 +8,8 @@
 
 #include "platform/codec_service.h"
 
+namespace unpak {
+
 namespace {
 
 std::string ExecutableDirectory() {
@@ -38,3 +40,5 @@ bool LoadCodecModule() {
   auto entry = reinterpret_cast<CodecDriverEntry>(dlsym(module, UNPAK_CODEC_DRIVER_ENTRY));
   return entry != nullptr && CodecDriverAdd(entry);
 }
+
+}  // namespace unpak

@@ -10,6 +10,8 @@
 
 #include "run/entry_task.h"
 
+namespace unpak {
+
 namespace {
 
 // Entries converted ahead of the one whose line is being printed, per worker.
@@ -129,3 +131,5 @@ void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, S
   }
   for (std::thread& worker : workers) worker.join();
 }
+
+}  // namespace unpak

@@ -9,6 +9,8 @@
 #include "run/entry_selection.h"
 #include "run/unpack_options.h"
 
+namespace unpak {
+
 struct RunCounts {
   uint32_t entries = 0;
   uint32_t failed = 0;
@@ -20,3 +22,5 @@ void RunInOrder(const OpenedArchive& archive, const UnpackOptions& options, Sele
 
 void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, Selection& selection,
                    RunCounts* counts);
+
+}  // namespace unpak

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace unpak {
+
 namespace {
 
 // Whether the entry's path matches one of the patterns; marks those that do.
@@ -42,3 +44,5 @@ uint32_t NextSelected(Selection& selection, uint32_t from) {
   }
   return from;
 }
+
+}  // namespace unpak

@@ -11,6 +11,8 @@
 #include "archive/pak_format.h"
 #include "archive/pak_reader.h"
 
+namespace unpak {
+
 // The mapped archive and its header.
 struct OpenedArchive {
   const char* name;
@@ -33,3 +35,5 @@ bool IsSelected(Selection& selection, uint32_t index, PakEntry* entry, EntryView
 
 // The first selected entry from `from` on; the entry count when none is left.
 uint32_t NextSelected(Selection& selection, uint32_t from);
+
+}  // namespace unpak

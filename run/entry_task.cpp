@@ -11,6 +11,8 @@
 #include "platform/parent_directory.h"
 #include "run/output_path.h"
 
+namespace unpak {
+
 namespace {
 
 void ReportEntry(const EntryTask& task, const std::string& text) {
@@ -100,3 +102,5 @@ bool FinishEntry(const OpenedArchive& archive, const UnpackOptions& options, Ent
   for (const std::string& problem : task.damage) ReportEntry(task, "damaged: " + problem);
   return true;
 }
+
+}  // namespace unpak

@@ -12,6 +12,8 @@
 #include "run/entry_selection.h"
 #include "run/unpack_options.h"
 
+namespace unpak {
+
 // One entry's work, and what it left for its turn.
 struct EntryTask {
   uint32_t index = 0;
@@ -32,3 +34,5 @@ void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, En
 // The part of an entry's work done in archive order: its output put in
 // place, its line ended, its problems reported. False when the run must stop.
 bool FinishEntry(const OpenedArchive& archive, const UnpackOptions& options, EntryTask& task);
+
+}  // namespace unpak

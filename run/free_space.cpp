@@ -10,6 +10,8 @@
 #include "platform/console.h"
 #include "run/terminal_key.h"
 
+namespace unpak {
+
 namespace {
 
 // Bytes an unprivileged user may still write on the file system holding the
@@ -61,3 +63,5 @@ bool CheckFreeSpace(uint64_t needed) {
       static_cast<unsigned long long>(freeBytes), static_cast<unsigned long long>(needed));
   return AskToContinue();
 }
+
+}  // namespace unpak

@@ -2,6 +2,8 @@
 
 #include "convert/entry_facts.h"
 
+namespace unpak {
+
 uint64_t NeededSpace(Selection& selection) {
   const OpenedArchive& archive = selection.archive;
   uint64_t needed = 0;
@@ -17,3 +19,5 @@ uint64_t NeededSpace(Selection& selection) {
   }
   return needed;
 }
+
+}  // namespace unpak

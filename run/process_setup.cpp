@@ -6,6 +6,8 @@
 #include "platform/console.h"
 #include "platform/interrupt_cleanup.h"
 
+namespace unpak {
+
 namespace {
 
 void OpenClosedStandardDescriptors() {
@@ -24,3 +26,5 @@ void PrepareProcess(const char* programName) {
   SetConsoleProgramName(programName);
   InstallInterruptCleanup();
 }
+
+}  // namespace unpak

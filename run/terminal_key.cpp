@@ -7,6 +7,8 @@
 
 #include "platform/interrupt_cleanup.h"
 
+namespace unpak {
+
 namespace {
 
 // What the interrupt hook puts back; set before the terminal is changed.
@@ -90,3 +92,5 @@ int ReadKeyWithEcho(const TerminalKeys& keys) {
   Echo(keys.fd, code);
   return code;
 }
+
+}  // namespace unpak

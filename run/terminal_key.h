@@ -7,6 +7,8 @@
 
 #include <memory>
 
+namespace unpak {
+
 struct TerminalKeys {
   int fd = -1;
   termios saved{};  // the settings to put back
@@ -23,3 +25,5 @@ TerminalKeysPtr OpenTerminalKeys();
 
 // Reads one key code (0..255) and echoes it; -1 at end of input or on error.
 int ReadKeyWithEcho(const TerminalKeys& keys);
+
+}  // namespace unpak

@@ -12,6 +12,8 @@
 #include "run/free_space.h"
 #include "run/needed_space.h"
 
+namespace unpak {
+
 unsigned AvailableCores() {
   cpu_set_t cores;
   if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
@@ -58,3 +60,5 @@ UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options
   }
   return counts.failed > 0 || unmatched ? UnpackStatus::kEntriesFailed : UnpackStatus::kOk;
 }
+
+}  // namespace unpak

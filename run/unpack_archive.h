@@ -6,6 +6,8 @@
 
 #include "run/unpack_options.h"
 
+namespace unpak {
+
 enum class UnpackStatus {
   kOk,                 // every selected entry done and sound
   kEntriesFailed,      // every entry was tried; some failed, or a pattern matched nothing
@@ -18,3 +20,5 @@ UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options
 // The workers a run may use: the cores this process may run on, up to
 // kMaxWorkers.
 unsigned AvailableCores();
+
+}  // namespace unpak

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace unpak {
+
 // The most workers a run starts: each has a few pending files, and the
 // signal handlers keep room for a fixed number.
 constexpr unsigned kMaxWorkers = 64;
@@ -27,3 +29,5 @@ struct UnpackOptions {
   // this thread.
   unsigned workers = 1;
 };
+
+}  // namespace unpak

@@ -4,6 +4,7 @@
 #include "run/unpack_archive.h"
 
 int main(int argc, char** argv) {
+  using namespace unpak;
   PrepareProcess("unpak");
   if (argc != 2) {
     ConsolePrint("Usage: %s <file.pak>\n", argc > 0 ? argv[0] : "unpak");

@@ -12,6 +12,8 @@
 #include "tests/support/encoded_clip.h"
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 namespace {
 
 using Mp3Driver = CodecModuleTest;
@@ -200,3 +202,5 @@ TEST_F(Mp3Driver, SuggestsSixteenBitsAndRefusesOtherConversionsWithReasons) {
 }
 
 }  // namespace
+
+}  // namespace unpak

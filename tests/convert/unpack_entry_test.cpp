@@ -18,6 +18,8 @@
 #include "tests/support/encoded_clip.h"
 #include "tests/support/temp_dir.h"
 
+namespace unpak {
+
 namespace {
 
 using UnpackEntryTest = CodecModuleTest;
@@ -77,3 +79,5 @@ TEST_F(UnpackEntryTest, AFullDiskFailsTheEntryAtItsFirstFailedWrite) {
 }
 
 }  // namespace
+
+}  // namespace unpak

@@ -21,6 +21,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -453,3 +455,5 @@ TEST(Update, OnlyTheNamedEntriesChange) {
 }
 
 }  // namespace
+
+}  // namespace unpak

@@ -24,6 +24,8 @@
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
+namespace unpak {
+
 namespace {
 
 // Mounts the tmpfs on $1 and another on its folder "sub", and runs the rest
@@ -138,3 +140,5 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
 }
 
 }  // namespace
+
+}  // namespace unpak

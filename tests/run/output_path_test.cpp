@@ -18,6 +18,8 @@
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
+namespace unpak {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -105,3 +107,5 @@ TEST(OutputPath, AcceptsOnlyRelativePathsThatStayInsideWithoutLinks) {
 }
 
 }  // namespace
+
+}  // namespace unpak
