@@ -2,6 +2,8 @@
 
 #include "archive/pak_reader.h"
 
+namespace unpak {
+
 MappedFilePtr OpenPakFile(const char* path, PakHeader* header, std::string* reason) {
   MappedFilePtr file = MapFileReadOnly(path, reason);
   if (!file || !ReadPakHeader(file->data, file->size, header, reason)) return nullptr;
@@ -11,3 +13,5 @@ MappedFilePtr OpenPakFile(const char* path, PakHeader* header, std::string* reas
   }
   return file;
 }
+
+}  // namespace unpak

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <limits>
 
+namespace unpak {
+
 namespace {
 
 constexpr size_t kWritePiece = 1 << 20;
@@ -68,3 +70,5 @@ bool WritePakPayload(PakFileWriter& writer, const std::vector<uint8_t>& payload,
 bool FinishPakFile(PakFileWriter& writer, uint32_t totalUnpackedSize, std::string* reason) {
   return WritePakTables(writer, BuildPakTables(writer.records, totalUnpackedSize), reason);
 }
+
+}  // namespace unpak

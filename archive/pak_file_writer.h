@@ -12,6 +12,8 @@
 #include "archive/pak_writer.h"
 #include "platform/chunk_file.h"
 
+namespace unpak {
+
 struct PakFileWriter {
   ChunkFile* file = nullptr;
   std::vector<PakRecord> records;  // paths and targets known from the start
@@ -41,3 +43,5 @@ bool WritePakTables(PakFileWriter& writer, std::span<const uint8_t> tables, std:
 // Writes the tables once every payload is in. False, with the reason, on a
 // write failure.
 bool FinishPakFile(PakFileWriter& writer, uint32_t totalUnpackedSize, std::string* reason);
+
+}  // namespace unpak

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace unpak {
+
 constexpr size_t kPakHeaderSize = 16;
 constexpr size_t kPakEntrySize = 34;
 constexpr size_t kTargetFormatSize = 22;
@@ -25,3 +27,5 @@ struct PakEntry {
   uint32_t dataSize = 0;
   uint8_t targetFormat[kTargetFormatSize] = {};
 };
+
+}  // namespace unpak

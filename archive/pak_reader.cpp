@@ -4,6 +4,8 @@
 
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
 // Offset of the cbSize field inside a wave format block.
@@ -82,3 +84,5 @@ bool ResolvePakEntry(const uint8_t* archive, size_t archiveSize, const PakHeader
   view->payloadSize = entry.dataSize;
   return true;
 }
+
+}  // namespace unpak

@@ -9,6 +9,8 @@
 
 #include "archive/pak_format.h"
 
+namespace unpak {
+
 // What the entry rebuild needs of one entry; pointers into the archive.
 struct EntryView {
   const char* path = nullptr;             // NUL-terminated, inside the archive
@@ -31,3 +33,5 @@ PakEntry ReadPakEntry(const uint8_t* archive, const PakHeader& header, uint32_t 
 // points into `entry`, which must outlive the view.
 bool ResolvePakEntry(const uint8_t* archive, size_t archiveSize, const PakHeader& header,
                      const PakEntry& entry, EntryView* view, std::string* reason);
+
+}  // namespace unpak

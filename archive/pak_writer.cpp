@@ -5,6 +5,8 @@
 #include "archive/pak_format.h"
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
 void AppendLe32(std::vector<uint8_t>* out, uint32_t value) {
@@ -142,3 +144,5 @@ FormatBlock MakePcmFormat(uint16_t channels, uint32_t rate, uint16_t bits) {
   format.cbSize = 0;
   return MakeFormatBlock(format);
 }
+
+}  // namespace unpak

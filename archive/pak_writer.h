@@ -10,6 +10,8 @@
 #include "archive/pak_format.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 struct PakEntrySource {
   std::string path;                   // backslash-separated output path
   std::vector<uint8_t> targetFormat;  // at most 22 bytes; padded with zeros
@@ -64,3 +66,5 @@ FormatBlock MakeMpegLayer3Format(uint16_t channels, uint32_t rate, uint32_t bitr
                                  uint16_t blockSize, uint16_t codecDelay);
 // A PCM target format (cbSize 0).
 FormatBlock MakePcmFormat(uint16_t channels, uint32_t rate, uint16_t bits);
+
+}  // namespace unpak

@@ -6,6 +6,6 @@
 // The module's entry: the program looks this up by name after loading it and
 // registers the drivers it gives, in this order.
 extern "C" __attribute__((visibility("default"))) const CodecDriver* DriverProc(uint32_t index) {
-  const CodecDriver* const drivers[] = {Mp3Driver(), EncoderDriver()};
+  const CodecDriver* const drivers[] = {unpak::Mp3Driver(), unpak::EncoderDriver()};
   return index < std::size(drivers) ? drivers[index] : nullptr;
 }

@@ -11,6 +11,8 @@
 
 #include "platform/codec_driver.h"
 
+namespace unpak {
+
 // Short enough that the string holding it needs no allocation.
 inline constexpr char kOutOfMemory[] = "out of memory";
 
@@ -72,3 +74,5 @@ struct DriverTable {
             ConvertStream,          LastError, CloseStream};
   }
 };
+
+}  // namespace unpak

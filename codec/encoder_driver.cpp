@@ -3,6 +3,8 @@
 #include "codec/driver_table.h"
 #include "codec/encoder_stream.h"
 
+namespace unpak {
+
 namespace {
 
 // The encoders suggest nothing: only the decoder's PCM format is ever asked for.
@@ -16,3 +18,5 @@ constexpr CodecDriver kEncoderDriver =
 }  // namespace
 
 const CodecDriver* EncoderDriver() { return &kEncoderDriver; }
+
+}  // namespace unpak

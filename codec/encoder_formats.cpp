@@ -4,6 +4,8 @@
 #include "codec/reason_text.h"
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
 // The extra field of IMA ADPCM and GSM 6.10 blocks: wSamplesPerBlock.
@@ -166,3 +168,5 @@ bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* targ
   return target->kind == EncoderKind::ImaAdpcm ? CheckImaTarget(*target, samplesPerBlock, reason)
                                                : CheckGsmTarget(*target, samplesPerBlock, reason);
 }
+
+}  // namespace unpak

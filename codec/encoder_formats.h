@@ -7,11 +7,7 @@
 
 #include "platform/wave_format.h"
 
-constexpr uint16_t kWaveFormatAlaw = 6;
-constexpr uint16_t kWaveFormatMulaw = 7;
-constexpr uint16_t kWaveFormatIeeeFloat = 3;
-constexpr uint16_t kWaveFormatImaAdpcm = 0x11;
-constexpr uint16_t kWaveFormatGsm610 = 0x31;
+namespace unpak {
 
 // Samples per channel in an IMA ADPCM block of `blockAlign` bytes.
 uint32_t ImaSamplesPerBlock(uint32_t blockAlign, uint32_t channels);
@@ -35,3 +31,4 @@ bool CheckPcmSource(const uint8_t* block, uint32_t size, WaveFormat* format, std
 bool CheckEncoderTarget(const uint8_t* block, uint32_t size, EncoderTarget* target,
                         std::string* reason);
 
+}  // namespace unpak

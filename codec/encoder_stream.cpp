@@ -7,6 +7,8 @@
 #include "codec/g711_encoder.h"
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
 int32_t Fail(EncoderStream& stream, std::string text) {
@@ -176,3 +178,5 @@ int32_t ConvertEncoderStream(EncoderStream& stream, CodecStreamHeader& header, u
   Deliver(stream, header);
   return kCodecOk;
 }
+
+}  // namespace unpak

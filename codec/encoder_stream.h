@@ -15,6 +15,8 @@
 #include "platform/codec_driver.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 struct EncoderStream {
   WaveFormat source;
   EncoderTarget target;
@@ -48,3 +50,5 @@ int32_t EncoderStreamSize(const EncoderStream& stream, uint32_t input, uint32_t*
 // writes what fits. Without a stage a trailing part block is padded with
 // silence; with one it is kept until kConvertEnd.
 int32_t ConvertEncoderStream(EncoderStream& stream, CodecStreamHeader& header, uint32_t flags);
+
+}  // namespace unpak

@@ -1,5 +1,7 @@
 #include "codec/g711_encoder.h"
 
+namespace unpak {
+
 namespace {
 
 // Index of the first segment whose end is at least `value`; 8 when none is.
@@ -41,3 +43,5 @@ uint8_t EncodeAlaw(int16_t sample) {
   const int mantissa = (value >> (segment < 2 ? 1 : segment)) & 0xF;
   return static_cast<uint8_t>(((segment << 4) | mantissa) ^ mask);
 }
+
+}  // namespace unpak

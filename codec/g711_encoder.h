@@ -4,5 +4,9 @@
 
 #include <cstdint>
 
+namespace unpak {
+
 uint8_t EncodeMulaw(int16_t sample);
 uint8_t EncodeAlaw(int16_t sample);
+
+}  // namespace unpak

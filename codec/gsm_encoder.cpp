@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace unpak {
+
 GsmPtr CreateGsmEncoder() {
   GsmPtr encoder(gsm_create());
   int wav49 = 1;
@@ -16,3 +18,5 @@ void EncodeGsmBlock(gsm_state* encoder, const int16_t* samples, uint8_t* block) 
   gsm_encode(encoder, frame, block);
   gsm_encode(encoder, frame + kGsmBlockSamples / 2, block + 32);
 }
+
+}  // namespace unpak

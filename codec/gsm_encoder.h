@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace unpak {
+
 constexpr uint32_t kGsmBlockSamples = 320;
 constexpr uint32_t kGsmBlockBytes = 65;
 
@@ -21,3 +23,5 @@ GsmPtr CreateGsmEncoder();
 // Encodes 320 mono samples into one 65-byte block: two frames, 32 then 33
 // bytes. The encoder's state carries on to the next block.
 void EncodeGsmBlock(gsm_state* encoder, const int16_t* samples, uint8_t* block);
+
+}  // namespace unpak

@@ -4,6 +4,8 @@
 
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
 constexpr int16_t kStepSizes[89] = {
@@ -62,3 +64,5 @@ void EncodeImaBlock(const int16_t* frames, uint32_t channels, uint32_t samplesPe
     }
   }
 }
+
+}  // namespace unpak

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace unpak {
+
 // The adaptive state of one channel. The step index carries over from block
 // to block; the predictor restarts at each block's first sample, which the
 // block header holds verbatim.
@@ -18,3 +20,5 @@ struct ImaChannelState {
 // alternating between channels.
 void EncodeImaBlock(const int16_t* frames, uint32_t channels, uint32_t samplesPerBlock,
                     ImaChannelState* states, uint8_t* block);
+
+}  // namespace unpak

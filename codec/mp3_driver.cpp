@@ -4,6 +4,8 @@
 #include "codec/mp3_formats.h"
 #include "codec/mp3_stream.h"
 
+namespace unpak {
+
 namespace {
 
 using Mp3Table =
@@ -13,3 +15,5 @@ constexpr CodecDriver kMp3Driver = Mp3Table::Make("MPEG Layer-3 decoder (libmpg1
 }  // namespace
 
 const CodecDriver* Mp3Driver() { return &kMp3Driver; }
+
+}  // namespace unpak

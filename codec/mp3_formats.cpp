@@ -2,9 +2,11 @@
 
 #include <cstring>
 
-#include "codec/mpeg_rates.h"
 #include "codec/pcm_stage.h"
 #include "codec/reason_text.h"
+#include "platform/mpeg_layer3.h"
+
+namespace unpak {
 
 namespace {
 
@@ -19,8 +21,8 @@ WaveFormat ReadShortWaveFormat(const uint8_t* block, uint32_t size) {
 }
 
 // kCodecOk when `format` is an MPEG Layer-3 block with usable channels and rate.
-int32_t CheckMp3Header(const uint8_t* block, uint32_t size, WaveFormat* format,
-                       std::string* reason) {
+int32_t CheckDecoderSourceHeader(const uint8_t* block, uint32_t size, WaveFormat* format,
+                                 std::string* reason) {
   if (!block || size < kWaveFormatSize) {
     *reason =
         ReasonText("source format block of %u bytes is shorter than %zu", size, kWaveFormatSize);
@@ -37,8 +39,7 @@ int32_t CheckMp3Header(const uint8_t* block, uint32_t size, WaveFormat* format,
         ReasonText("MPEG Layer-3 source with %u channels; only 1 or 2 exist", format->nChannels);
     return kCodecNotPossible;
   }
-  MpegFrameGeometry geometry;
-  if (!MpegGeometryForRate(format->nSamplesPerSec, &geometry)) {
+  if (!IsLayer3Rate(format->nSamplesPerSec)) {
     *reason = ReasonText("MPEG Layer-3 source at %u Hz, which is not an MPEG sample rate",
                          format->nSamplesPerSec);
     return kCodecNotPossible;
@@ -48,9 +49,9 @@ int32_t CheckMp3Header(const uint8_t* block, uint32_t size, WaveFormat* format,
 
 }  // namespace
 
-int32_t CheckMp3Source(const uint8_t* block, uint32_t size, WaveFormat* format,
-                       std::string* reason) {
-  int32_t result = CheckMp3Header(block, size, format, reason);
+int32_t CheckDecoderSource(const uint8_t* block, uint32_t size, WaveFormat* format,
+                           std::string* reason) {
+  int32_t result = CheckDecoderSourceHeader(block, size, format, reason);
   if (result != kCodecOk) return result;
   MpegLayer3Fields fields;
   if (!ReadMpegLayer3Fields(block, size, &fields)) {
@@ -111,7 +112,7 @@ int32_t SuggestPcmFormat(const uint8_t* source, uint32_t sourceSize, uint8_t* su
   WaveFormat mp3;
   std::string reason;
   if (!suggested || suggestedSize < kWaveFormatSize ||
-      CheckMp3Header(source, sourceSize, &mp3, &reason) != kCodecOk) {
+      CheckDecoderSourceHeader(source, sourceSize, &mp3, &reason) != kCodecOk) {
     return kCodecNotPossible;
   }
   const uint16_t presetTag = ReadWaveFormat(suggested).wFormatTag;
@@ -127,3 +128,5 @@ int32_t SuggestPcmFormat(const uint8_t* source, uint32_t sourceSize, uint8_t* su
   WriteWaveFormat(pcm, suggested);
   return kCodecOk;
 }
+
+}  // namespace unpak

@@ -1,28 +1,30 @@
 #include "codec/mp3_framer.h"
 
+namespace unpak {
+
 namespace {
 
 enum class Search { kFound, kNone, kMore };
 
 // Looks for the header that ends the free-format frame at `p`, of which
 // `size` bytes are held: the next header of its stream.
-Search FindFreeFormatLength(const uint8_t* p, size_t size, const MpegHeader& header, bool end,
+Search FindFreeFormatLength(const uint8_t* p, size_t size, const Layer3Header& header, bool end,
                             size_t* length) {
-  for (size_t next = header.shortest; next <= kMpegLongestFrame && next + kMpegHeaderSize <= size;
-       ++next) {
-    if (ReadMpegHeader(p + next) && SameMpegStream(p, p + next)) {
+  for (size_t next = header.shortest;
+       next <= kLongestLayer3Frame && next + kLayer3HeaderSize <= size; ++next) {
+    if (ReadLayer3Header(p + next) && SameLayer3Stream(p, p + next)) {
       *length = next;
       return Search::kFound;
     }
   }
-  return end || size >= kMpegLongestFrame + kMpegHeaderSize ? Search::kNone : Search::kMore;
+  return end || size >= kLongestLayer3Frame + kLayer3HeaderSize ? Search::kNone : Search::kMore;
 }
 
 // Whether the header at `p` starts a frame of `length` bytes: a header of
 // the stream where a frame should start does; any other only once the next
 // header agrees with it.
 Search ConfirmFrame(const Mp3Framer& framer, const uint8_t* p, size_t size,
-                    const MpegHeader& header, bool end, size_t* length) {
+                    const Layer3Header& header, bool end, size_t* length) {
   const bool ofStream = header.rate == framer.rate &&
                         framer.freeFormat.value_or(header.freeFormat) == header.freeFormat;
   if (header.freeFormat && framer.freeLength == 0) {
@@ -32,11 +34,11 @@ Search ConfirmFrame(const Mp3Framer& framer, const uint8_t* p, size_t size,
   *length = header.freeFormat ? framer.freeLength + header.padding : header.length;
   // libmpg123 takes no frame shorter than its side information, or longer
   // than it can hold.
-  if (*length < header.shortest || *length > kMpegLongestFrame) return Search::kNone;
+  if (*length < header.shortest || *length > kLongestLayer3Frame) return Search::kNone;
   if (framer.atFrame && ofStream) return Search::kFound;
-  if (size < *length + kMpegHeaderSize) return end ? Search::kNone : Search::kMore;
+  if (size < *length + kLayer3HeaderSize) return end ? Search::kNone : Search::kMore;
   const uint8_t* next = p + *length;
-  return ReadMpegHeader(next) && SameMpegStream(p, next) ? Search::kFound : Search::kNone;
+  return ReadLayer3Header(next) && SameLayer3Stream(p, next) ? Search::kFound : Search::kNone;
 }
 
 }  // namespace
@@ -54,8 +56,8 @@ std::optional<Mp3Frame> NextMp3Frame(Mp3Framer& framer, bool end) {
   for (;;) {
     const uint8_t* p = framer.held.data() + framer.start;
     const size_t size = Mp3FramerHeld(framer);
-    if (size < kMpegHeaderSize) break;
-    const std::optional<MpegHeader> header = ReadMpegHeader(p);
+    if (size < kLayer3HeaderSize) break;
+    const std::optional<Layer3Header> header = ReadLayer3Header(p);
     size_t length = 0;
     const Search search =
         header ? ConfirmFrame(framer, p, size, *header, end, &length) : Search::kNone;
@@ -80,3 +82,5 @@ std::optional<Mp3Frame> NextMp3Frame(Mp3Framer& framer, bool end) {
   }
   return std::nullopt;
 }
+
+}  // namespace unpak

@@ -13,7 +13,12 @@
 #include <span>
 #include <vector>
 
-#include "codec/mpeg_header.h"
+#include "platform/mpeg_layer3.h"
+
+namespace unpak {
+
+// The longest frame libmpg123 takes: only free format comes near it.
+constexpr uint32_t kLongestLayer3Frame = kLayer3HeaderSize + 3456;
 
 struct Mp3Framer {
   uint32_t rate = 0;          // the rate the stream's frames should have
@@ -26,7 +31,7 @@ struct Mp3Framer {
 
 struct Mp3Frame {
   std::span<const uint8_t> bytes;  // valid until the framer is next used
-  MpegHeader header;
+  Layer3Header header;
 };
 
 // Bytes held that are not framed or skipped yet.
@@ -38,3 +43,5 @@ void AddToMp3Framer(Mp3Framer& framer, const uint8_t* bytes, size_t count);
 // no more bytes come: nothing means no frame is left, and what was held is
 // dropped.
 std::optional<Mp3Frame> NextMp3Frame(Mp3Framer& framer, bool end);
+
+}  // namespace unpak

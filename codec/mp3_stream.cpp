@@ -5,6 +5,9 @@
 
 #include "codec/mp3_formats.h"
 #include "codec/reason_text.h"
+#include "platform/mpeg_layer3.h"
+
+namespace unpak {
 
 namespace {
 
@@ -66,7 +69,7 @@ int32_t FeedNextFrame(Mp3DecodeStream& stream, bool end, bool* fed) {
   const std::optional<Mp3Frame> frame = NextMp3Frame(stream.framer, end);
   *fed = frame.has_value();
   if (!frame) return kCodecOk;
-  const MpegHeader& header = frame->header;
+  const Layer3Header& header = frame->header;
   if (header.rate != stream.source.nSamplesPerSec) {
     return Refuse(stream, ReasonText("the stream's frames are at %u Hz but its format says %u Hz",
                                      header.rate, stream.source.nSamplesPerSec));
@@ -75,7 +78,7 @@ int32_t FeedNextFrame(Mp3DecodeStream& stream, bool end, bool* fed) {
   if (!stream.fed && header.freeFormat) {
     // Told the frames' length, the decoder need not read ahead to find it;
     // it takes the length when a stream is opened.
-    if (mpg123_param(decoder, MPG123_FREEFORMAT_SIZE, stream.framer.freeLength - kMpegHeaderSize,
+    if (mpg123_param(decoder, MPG123_FREEFORMAT_SIZE, stream.framer.freeLength - kLayer3HeaderSize,
                      0) != MPG123_OK ||
         mpg123_open_feed(decoder) != MPG123_OK) {
       return Fail(stream, mpg123_strerror(decoder));
@@ -114,7 +117,7 @@ int32_t Decode(Mp3DecodeStream& stream, uint8_t* out, size_t size, bool end, siz
     long held = 0;
     double unused = 0;
     if (mpg123_getstate(stream.decoder.get(), MPG123_BUFFERFILL, &held, &unused) != MPG123_OK ||
-        held > long{kMpegLongestFrame}) {
+        held > long{kLongestLayer3Frame}) {
       return Refuse(stream, "libmpg123 does not decode the stream's frames");
     }
     if (FeedNextFrame(stream, end, &fed) != kCodecOk) return kCodecError;
@@ -158,7 +161,7 @@ int32_t ConvertThroughStage(Mp3DecodeStream& stream, uint8_t* out, size_t room, 
     const uint64_t roomFrames = (room - *put) / stream.target.nBlockAlign;
     const uint64_t frames = std::clamp<uint64_t>(
         roomFrames * stream.source.nSamplesPerSec / stream.target.nSamplesPerSec + 1,
-        stream.geometry.samplesPerFrame, kMaxStageFrames);
+        stream.samplesPerFrame, kMaxStageFrames);
     stream.decoded.resize(frames * stream.target.nChannels);
     const size_t size = frames * frameBytes;
     size_t got = 0;
@@ -184,12 +187,13 @@ int32_t OpenMp3Stream(const uint8_t* source, uint32_t sourceSize, const uint8_t*
                       uint32_t targetSize, std::unique_ptr<Mp3DecodeStream>* stream,
                       std::string* reason) {
   auto opened = std::make_unique<Mp3DecodeStream>();
-  int32_t result = CheckMp3Source(source, sourceSize, &opened->source, reason);
+  int32_t result = CheckDecoderSource(source, sourceSize, &opened->source, reason);
   if (result == kCodecOk) result = CheckPcmTarget(target, targetSize, &opened->target, reason);
   if (result != kCodecOk) return result;
   const WaveFormat& to = opened->target;
   const uint32_t rate = opened->source.nSamplesPerSec;
-  MpegGeometryForRate(rate, &opened->geometry);
+  opened->samplesPerFrame = Layer3FrameSamples(rate);
+  opened->smallestFrame = Layer3SmallestFrame(rate);
   opened->framer.rate = rate;
   opened->decoder = OpenDecoder(rate, to.nChannels, reason);
   if (!opened->decoder) return kCodecError;
@@ -209,8 +213,8 @@ int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* o
   // the new ones; one more frame may complete for rounding. Converted audio
   // adds what the stage holds back and what is still pending.
   const uint64_t frames =
-      (uint64_t{input} + Mp3FramerHeld(stream.framer)) / stream.geometry.smallestFrame + 2;
-  const uint64_t decoded = frames * stream.geometry.samplesPerFrame;
+      (uint64_t{input} + Mp3FramerHeld(stream.framer)) / stream.smallestFrame + 2;
+  const uint64_t decoded = frames * stream.samplesPerFrame;
   const uint64_t bytes = stream.stage ? PcmStageMaxOutputBytes(*stream.stage, decoded) +
                                             stream.pending.size() - stream.pendingStart
                                       : decoded * stream.target.nBlockAlign;
@@ -249,3 +253,5 @@ int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uin
   header.cbDstLengthUsed = static_cast<uint32_t>(put);
   return result;
 }
+
+}  // namespace unpak

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "codec/mp3_framer.h"
-#include "codec/mpeg_rates.h"
 #include "codec/pcm_stage.h"
 #include "platform/codec_driver.h"
 #include "platform/wave_format.h"
+
+namespace unpak {
 
 struct Mpg123Deleter {
   void operator()(mpg123_handle* handle) const { mpg123_delete(handle); }
@@ -24,7 +25,8 @@ struct Mp3DecodeStream {
   Mpg123Ptr decoder;  // gives s16 at the source's rate and the target's channel count
   WaveFormat source;
   WaveFormat target;
-  MpegFrameGeometry geometry;
+  uint32_t samplesPerFrame = 0;  // per channel, at the source's rate
+  uint32_t smallestFrame = 0;    // bytes of a frame at the lowest bitrate, rounded down
   // Source bytes on their way to the decoder, which gets whole frames only.
   Mp3Framer framer;
   // To the target's rate and width; null when the decoder's output is the target.
@@ -55,3 +57,5 @@ int32_t Mp3StreamSize(const Mp3DecodeStream& stream, uint32_t input, uint32_t* o
 // kConvertEnd, once every source byte is in and decoded, also puts out what
 // the conversion to the target holds back; no source may follow.
 int32_t ConvertMp3Stream(Mp3DecodeStream& stream, CodecStreamHeader& header, uint32_t flags);
+
+}  // namespace unpak

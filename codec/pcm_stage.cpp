@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace unpak {
+
 namespace {
 
 // Output frames that soxr (high quality) may hold back at a rate ratio of 1
@@ -177,3 +179,5 @@ uint64_t PcmStageMaxOutputBytes(const PcmStage& stage, uint64_t frames) {
       2;
   return std::max(exact, anyState) * frameBytes;
 }
+
+}  // namespace unpak

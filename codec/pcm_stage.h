@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace unpak {
+
 // The sample rates the stage converts between.
 constexpr uint32_t kLowestPcmRate = 8000;
 constexpr uint32_t kHighestPcmRate = 96000;
@@ -42,3 +44,5 @@ bool PcmStageProcess(PcmStage& stage, const int16_t* input, size_t frames, bool 
 // Most output bytes that `frames` more input frames can yield, counting what
 // the resampler holds back and would put out at the end.
 uint64_t PcmStageMaxOutputBytes(const PcmStage& stage, uint64_t frames);
+
+}  // namespace unpak

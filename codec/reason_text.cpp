@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace unpak {
+
 std::string ReasonText(const char* pattern, ...) {
   char text[256];
   va_list args;
@@ -11,3 +13,5 @@ std::string ReasonText(const char* pattern, ...) {
   va_end(args);
   return text;
 }
+
+}  // namespace unpak

@@ -1,5 +1,7 @@
 #include "convert/conversion_buffers.h"
 
+namespace unpak {
+
 void PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destinationSize,
                        ConversionBuffers* buffers) {
   buffers->source.resize(sourceSize);
@@ -13,3 +15,5 @@ void PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destin
   header.cbDstLength = destinationSize;
   CodecStreamPrepareHeader(stream, header);
 }
+
+}  // namespace unpak

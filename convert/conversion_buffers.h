@@ -5,6 +5,8 @@
 
 #include "platform/codec_service.h"
 
+namespace unpak {
+
 // A codec stream's source and destination buffers with the stream header
 // that describes them. The header points into the buffers: keep the
 // structure where it was prepared.
@@ -18,3 +20,5 @@ struct ConversionBuffers {
 // `stream`, which has none prepared yet: the codec service takes it.
 void PrepareConversion(CodecStream& stream, uint32_t sourceSize, uint32_t destinationSize,
                        ConversionBuffers* buffers);
+
+}  // namespace unpak

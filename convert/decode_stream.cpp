@@ -4,9 +4,12 @@
 #include <cstring>
 
 #include "convert/conversion_buffers.h"
+#include "convert/source_format.h"
 #include "platform/codec_service.h"
 #include "platform/console.h"
 #include "platform/wave_format.h"
+
+namespace unpak {
 
 namespace {
 
@@ -19,30 +22,6 @@ constexpr uint32_t kFallbackDestinationSize = 4096;
 // destination comes out of further calls within the same pass.
 constexpr uint32_t kMaxSourceChunkSize = 128 * 1024;
 constexpr uint32_t kMaxDestinationChunkSize = 1024 * 1024;
-
-}  // namespace
-
-bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
-                     WaveFormat* format, std::string* reason) {
-  *format = ReadWaveFormat(sourceFormat.data());
-  if (format->wFormatTag != kWaveFormatMpegLayer3) {
-    char tag[8];
-    std::snprintf(tag, sizeof tag, "0x%04x", format->wFormatTag);
-    *reason = std::string("the source format (tag ") + tag + ") is not MPEG Layer-3";
-    return false;
-  }
-  if (!ReadMpegLayer3Fields(sourceFormat.data(), sourceFormat.size(), fields)) {
-    *reason = "the source format block is too short for its MPEG Layer-3 fields";
-    return false;
-  }
-  if (fields->nBlockSize == 0 || format->nBlockAlign == 0) {
-    *reason = "the source format's nBlockSize or nBlockAlign is 0";
-    return false;
-  }
-  return true;
-}
-
-namespace {
 
 // Where decoded audio goes: the codec delay is cut from its front, across as
 // many passes as it takes, and it is capped at decodedLength bytes.
@@ -141,7 +120,7 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
                   uint32_t decodedLength, uint64_t* decodedBytes, std::string* reason) {
   MpegLayer3Fields mpeg;
   WaveFormat input;
-  if (!CheckMpegSource(sourceFormat, &mpeg, &input, reason)) return false;
+  if (!CheckSourceFormat(sourceFormat, &mpeg, &input, reason)) return false;
   CodecStreamPtr stream = CodecStreamOpen(sourceFormat, destinationFormat, reason);
   if (!stream) return false;
 
@@ -189,3 +168,5 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
   CodecStreamUnprepareHeader(*stream, buffers.header);
   return ok;
 }
+
+}  // namespace unpak

@@ -7,10 +7,7 @@
 #include "platform/chunk_file.h"
 #include "platform/wave_format.h"
 
-// Checks that `sourceFormat` is an MPEG Layer-3 block whose fields the decode
-// loop can divide by and size its buffers with. False, with the reason, if not.
-bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fields,
-                     WaveFormat* format, std::string* reason);
+namespace unpak {
 
 // Decodes `compressedSize` bytes of MPEG Layer-3 audio read from `source` into
 // PCM of `destinationFormat`, written to `destination` at its position. The
@@ -21,3 +18,5 @@ bool CheckMpegSource(std::span<const uint8_t> sourceFormat, MpegLayer3Fields* fi
 bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFormat,
                   std::span<const uint8_t> sourceFormat, ChunkFile& source, uint32_t compressedSize,
                   uint32_t decodedLength, uint64_t* decodedBytes, std::string* reason);
+
+}  // namespace unpak

@@ -3,6 +3,8 @@
 #include "convert/conversion_buffers.h"
 #include "platform/codec_service.h"
 
+namespace unpak {
+
 namespace {
 
 constexpr uint32_t kDestinationChunkSize = 65536;
@@ -67,3 +69,5 @@ bool EncodeStream(ChunkFile& source, ChunkFile& destination, std::span<const uin
   CodecStreamUnprepareHeader(*stream, buffers.header);
   return ok;
 }
+
+}  // namespace unpak

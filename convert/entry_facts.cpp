@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
-#include "convert/decode_stream.h"
 #include "convert/source_format.h"
 #include "platform/byte_order.h"
 #include "platform/codec_service.h"
+
+namespace unpak {
 
 namespace {
 
@@ -55,12 +56,17 @@ uint64_t DecodedBytes(const EntryFacts& facts) {
 }  // namespace
 
 bool InspectEntry(const uint8_t* targetFormat, const uint8_t* payload, uint32_t payloadSize,
-                  EntryFacts* facts, std::string* reason) {
+                  EntryFacts* facts, std::string* reason, std::string* transcriptLine) {
   ChunkFilePtr file = OpenChunkFileInMemory(payload, payloadSize);
-  std::optional<FormatBlock> sourceFormat = ReadSourceFormat(*file, reason);
-  if (!sourceFormat) return false;
+  SourceFormatProblem problem;
+  std::optional<FormatBlock> sourceFormat = ReadSourceFormat(*file, &problem);
+  if (!sourceFormat) {
+    *reason = problem.reason;
+    if (transcriptLine != nullptr) *transcriptLine = problem.transcriptLine;
+    return false;
+  }
   facts->sourceFormat = std::move(*sourceFormat);
-  if (!CheckMpegSource(facts->sourceFormat, &facts->mpeg, &facts->source, reason) ||
+  if (!CheckSourceFormat(facts->sourceFormat, &facts->mpeg, &facts->source, reason) ||
       !FindPayloadLayout(*file, &facts->layout, reason)) {
     return false;
   }
@@ -104,3 +110,5 @@ double EntryDurationSeconds(const EntryFacts& facts) {
       facts.layout.hasDecodedLength ? facts.layout.decodedLength : DecodedBytes(facts);
   return static_cast<double>(decoded) / static_cast<double>(bytesPerSecond);
 }
+
+}  // namespace unpak

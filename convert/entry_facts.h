@@ -11,6 +11,8 @@
 #include "convert/payload_layout.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 struct EntryFacts {
   FormatBlock sourceFormat;  // the payload's MPEG Layer-3 block
   WaveFormat source;
@@ -30,10 +32,14 @@ struct EntryFacts {
 // Reads and checks the entry whose target format is `targetFormat` (with a
 // cbSize that fits the record) and whose payload is `payload`: a RIFF file
 // with an MPEG Layer-3 "fmt " block, "skee" and "data", and a target that the
-// codecs can produce from it. False, with the reason, otherwise. `facts`
-// points into `targetFormat`, which must outlive it.
+// codecs can produce from it. False, with the reason, otherwise; for a
+// payload whose "fmt " chunk cannot be read, `transcriptLine` (when given)
+// also receives the line unpak shows for it. `facts` points into
+// `targetFormat`, which must outlive it.
 bool InspectEntry(const uint8_t* targetFormat, const uint8_t* payload, uint32_t payloadSize,
-                  EntryFacts* facts, std::string* reason);
+                  EntryFacts* facts, std::string* reason, std::string* transcriptLine = nullptr);
 
 // Seconds of audio that the entry's output holds.
 double EntryDurationSeconds(const EntryFacts& facts);
+
+}  // namespace unpak

@@ -4,6 +4,8 @@
 
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 bool FindPayloadLayout(ChunkFile& source, PayloadLayout* layout, std::string* reason) {
   ChunkInfo form;
   if (!ChunkDescend(source, form, nullptr, 0)) {
@@ -47,3 +49,5 @@ bool FindPayloadLayout(ChunkFile& source, PayloadLayout* layout, std::string* re
       layout->dataStart + int64_t{layout->compressedSize} + (layout->compressedSize & 1);
   return true;
 }
+
+}  // namespace unpak

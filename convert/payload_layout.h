@@ -6,6 +6,8 @@
 
 #include "platform/chunk_file.h"
 
+namespace unpak {
+
 // Where the pieces of an entry's payload lie.
 struct PayloadLayout {
   bool hasDecodedLength = false;                                  // a "skee" chunk states the cap
@@ -20,3 +22,5 @@ struct PayloadLayout {
 // with the reason, when the form or its "data" chunk is missing or "skee" is
 // short. The source's position is then not relied on.
 bool FindPayloadLayout(ChunkFile& source, PayloadLayout* layout, std::string* reason);
+
+}  // namespace unpak

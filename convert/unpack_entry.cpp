@@ -16,6 +16,8 @@
 #include "platform/byte_order.h"
 #include "platform/scratch_file.h"
 
+namespace unpak {
+
 namespace {
 
 constexpr int32_t kCopyBufferSize = 4096;
@@ -164,3 +166,5 @@ bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t paylo
     return false;
   }
 }
+
+}  // namespace unpak

@@ -6,6 +6,8 @@
 #include "convert/entry_facts.h"
 #include "platform/output_file.h"
 
+namespace unpak {
+
 // What a conversion leaves: the finished file, not yet in its place, and how
 // much audio the decoder gave.
 struct EntryResult {
@@ -23,3 +25,5 @@ struct EntryResult {
 // nothing is then left behind.
 bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
                  bool keepOutput, EntryResult* result, std::string* reason);
+
+}  // namespace unpak

@@ -5,6 +5,8 @@
 
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 std::string FolderOf(const std::string& path) {
@@ -47,18 +49,19 @@ bool PlanNewEntry(const InputFile& input, const CreateSettings& settings,
   return true;
 }
 
-bool EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
-                        const struct stat* archive, const PayloadWriter& write, bool* inputFault) {
+StepResult EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
+                              const struct stat* archive, const PayloadWriter& write) {
   ConsolePrint("Compressing %s : ", DisplayName(entry.input.name).c_str());
   std::string reason;
   MappedFilePtr file = MapInput(entry.input.path, archive, &reason);
-  *inputFault = !file || !EncodeWaveEntry(file->data, file->size, &entry.plan, &reason) ||
-                !InputUnchanged(*file, &reason);
-  bool ok = !*inputFault && write(BuildEntryPayload(entry.plan.parts), &reason);
+  const bool inputFault = !file || !EncodeWaveEntry(file->data, file->size, &entry.plan, &reason) ||
+                          !InputUnchanged(*file, &reason);
+  const bool ok = !inputFault && write(BuildEntryPayload(entry.plan.parts), &reason);
   entry.plan.parts = {};
   ConsoleEndLine("\n");
-  if (!ok) ReportProblem(*inputFault ? entry.input.path : archivePath, reason);
-  return ok;
+  if (ok) return StepResult::kDone;
+  ReportProblem(inputFault ? entry.input.path : archivePath, reason);
+  return inputFault ? StepResult::kInputFault : StepResult::kArchiveFault;
 }
 
 bool UnpackedSizeFits(const std::string& path, uint64_t totalUnpackedSize) {
@@ -97,3 +100,5 @@ bool PlaceArchiveOutput(ArchiveOutput& output, const std::string& path) {
   }
   return true;
 }
+
+}  // namespace unpak

@@ -16,6 +16,8 @@
 #include "platform/mapped_file.h"
 #include "platform/output_file.h"
 
+namespace unpak {
+
 struct PlannedEntry {
   InputFile input;  // for a replaced entry, named as the archive names it
   WaveEntryPlan plan;
@@ -36,12 +38,16 @@ bool InputUnchanged(const MappedFile& file, std::string* reason);
 bool PlanNewEntry(const InputFile& input, const CreateSettings& settings,
                   const struct stat* archive, CodecDelays* delays, PlannedEntry* entry);
 
+// How a step that writes the archive ended: done, or failed through an
+// input's fault or the archive's.
+enum class StepResult { kDone, kInputFault, kArchiveFault };
+
 // Encodes one planned entry and hands its payload to `write`, on its
-// "Compressing" line; reports a failure, setting `inputFault` when the input
-// was at fault rather than the archive at `archivePath`.
+// "Compressing" line; reports a failure, naming the input or the archive at
+// `archivePath`, whichever was at fault.
 using PayloadWriter = std::function<bool(const std::vector<uint8_t>&, std::string*)>;
-bool EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
-                        const struct stat* archive, const PayloadWriter& write, bool* inputFault);
+StepResult EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
+                              const struct stat* archive, const PayloadWriter& write);
 
 // False, reported, when the archive's entries would unpack to more than its
 // header can state.
@@ -60,3 +66,5 @@ bool OpenArchiveOutput(const std::string& path, ArchiveOutput* output);
 
 // Closes the temporary file and puts it at `path`; false, reported, on failure.
 bool PlaceArchiveOutput(ArchiveOutput& output, const std::string& path);
+
+}  // namespace unpak

@@ -1,5 +1,7 @@
 #include "create/channel_mix.h"
 
+namespace unpak {
+
 void MixChannels(const float* input, size_t frames, uint16_t to, std::vector<float>* output) {
   output->resize(frames * to);
   float* out = output->data();
@@ -11,3 +13,5 @@ void MixChannels(const float* input, size_t frames, uint16_t to, std::vector<flo
     }
   }
 }
+
+}  // namespace unpak

@@ -17,6 +17,8 @@
 #include "platform/chunk_file.h"
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 // The probe lasts this many MP3 frames; the lags tried span this many, and
@@ -61,13 +63,15 @@ bool DecodeProbe(const Mp3Settings& settings, const std::vector<uint8_t>& mp3,
       MakeMpegLayer3Format(settings.channels, settings.rate, settings.kbps * 1000,
                            Layer3FrameBytes(settings.rate, settings.kbps), 0);
   const FormatBlock pcm = MakePcmFormat(settings.channels, settings.rate, 16);
-  ConsoleCapture quiet;  // the decode stage's progress marks
-  SetConsoleCapture(&quiet);
   uint64_t bytes = 0;
-  const bool ok = DecodeStream(*output, pcm, source, *input, static_cast<uint32_t>(mp3.size()),
-                               std::numeric_limits<uint32_t>::max(), &bytes, reason);
-  SetConsoleCapture(nullptr);
-  if (!ok) return false;
+  {
+    ConsoleCapture quiet;  // the decode stage's progress marks
+    const ScopedConsoleCapture capture(quiet);
+    if (!DecodeStream(*output, pcm, source, *input, static_cast<uint32_t>(mp3.size()),
+                      std::numeric_limits<uint32_t>::max(), &bytes, reason)) {
+      return false;
+    }
+  }
   decoded->resize(bytes / 2);
   std::vector<uint8_t> raw(decoded->size() * 2);
   if (!ChunkFlush(*output) || ChunkSeek(*output, 0, SEEK_SET) != 0 ||
@@ -153,3 +157,5 @@ bool MakeMp3SourceFormat(const Mp3Settings& mp3, CodecDelays* delays, FormatBloc
                                  Layer3FrameBytes(mp3.rate, mp3.kbps), delay);
   return true;
 }
+
+}  // namespace unpak

@@ -18,6 +18,8 @@
 #include "create/mpeg_settings.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 // Delays measured so far in a run, by rate and channels.
 struct CodecDelays {
   std::map<std::pair<uint32_t, uint16_t>, uint16_t> measured;
@@ -33,3 +35,5 @@ bool FindCodecDelay(uint32_t rate, uint16_t channels, CodecDelays* delays, uint1
 // codec delay measured. False, with the reason, when it cannot be measured.
 bool MakeMp3SourceFormat(const Mp3Settings& mp3, CodecDelays* delays, FormatBlock* format,
                          std::string* reason);
+
+}  // namespace unpak

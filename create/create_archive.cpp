@@ -3,6 +3,8 @@
 #include "archive/pak_file_writer.h"
 #include "create/archive_steps.h"
 
+namespace unpak {
+
 CreateStatus CreateArchive(const CreateRequest& request) {
   std::vector<InputFile> inputs;
   if (!ListInputFiles(request.paths, &inputs)) return CreateStatus::kInputsRefused;
@@ -36,9 +38,10 @@ CreateStatus CreateArchive(const CreateRequest& request) {
     return WritePakPayload(writer, payload, why);
   };
   for (PlannedEntry& entry : entries) {
-    bool inputFault = false;
-    if (!EncodePlannedEntry(entry, path, archive, write, &inputFault)) {
-      return inputFault ? CreateStatus::kInputsRefused : CreateStatus::kArchiveUnwritable;
+    const StepResult result = EncodePlannedEntry(entry, path, archive, write);
+    if (result != StepResult::kDone) {
+      return result == StepResult::kInputFault ? CreateStatus::kInputsRefused
+                                               : CreateStatus::kArchiveUnwritable;
     }
   }
   if (!FinishPakFile(writer, static_cast<uint32_t>(totalUnpackedSize), &reason)) {
@@ -48,3 +51,5 @@ CreateStatus CreateArchive(const CreateRequest& request) {
   return PlaceArchiveOutput(output, path) ? CreateStatus::kCreated
                                           : CreateStatus::kArchiveUnwritable;
 }
+
+}  // namespace unpak

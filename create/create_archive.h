@@ -11,6 +11,8 @@
 
 #include "create/wave_entry.h"
 
+namespace unpak {
+
 struct CreateRequest {
   std::string archive;
   std::vector<std::string> paths;  // WAV files and folders
@@ -26,3 +28,5 @@ enum class CreateStatus {
 // Needs the codec module registered. Prints a "Compressing" line per entry
 // and a message per problem.
 CreateStatus CreateArchive(const CreateRequest& request);
+
+}  // namespace unpak

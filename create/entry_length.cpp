@@ -7,6 +7,8 @@
 #include "platform/codec_service.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 namespace {
 
 constexpr uint64_t kLongest = std::numeric_limits<uint32_t>::max();
@@ -102,3 +104,5 @@ bool ChooseEntryLengthOfFrames(std::span<const uint8_t> target, std::span<const 
   return ChooseEntryLength(target, mp3Format, frames, static_cast<uint32_t>(dataLength), length,
                            reason);
 }
+
+}  // namespace unpak

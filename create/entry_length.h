@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+namespace unpak {
+
 struct EntryLength {
   uint32_t decodedLength = 0;   // the "skee" value
   uint32_t audioLength = 0;     // the "data" chunk unpak writes from it
@@ -28,3 +30,5 @@ bool ChooseEntryLength(std::span<const uint8_t> target, std::span<const uint8_t>
 // the last one padded.
 bool ChooseEntryLengthOfFrames(std::span<const uint8_t> target, std::span<const uint8_t> mp3Format,
                                uint64_t frames, EntryLength* length, std::string* reason);
+
+}  // namespace unpak

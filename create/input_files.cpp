@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <set>
 
-#include "app/output_path.h"
+#include "archive/entry_path.h"
 #include "platform/console.h"
+
+namespace unpak {
 
 namespace fs = std::filesystem;
 
@@ -96,3 +98,5 @@ bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<Input
   for (const std::string& problem : found) ConsoleError("%s", problem.c_str());
   return found.empty();
 }
+
+}  // namespace unpak

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace unpak {
+
 struct InputFile {
   std::string path;  // where it is read from
   std::string name;  // the entry's path: backslash-separated, relative
@@ -17,3 +19,5 @@ struct InputFile {
 // cannot be read, a folder without WAV files, a name that unpak would not
 // write, two files under one name).
 bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<InputFile>* files);
+
+}  // namespace unpak

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace unpak {
+
 namespace {
 
 // LAME's own bound on the bytes that `frames` frames may yield.
@@ -72,3 +74,5 @@ bool FinishMp3(lame_global_flags& lame, std::vector<uint8_t>* mp3) {
   mp3->resize(start + static_cast<size_t>(std::max(written, 0)));
   return written >= 0;
 }
+
+}  // namespace unpak

@@ -13,6 +13,8 @@
 
 #include "create/mpeg_settings.h"
 
+namespace unpak {
+
 struct LameCloser {
   void operator()(lame_global_flags* flags) const { lame_close(flags); }
 };
@@ -30,3 +32,5 @@ bool EncodeMp3(lame_global_flags& lame, const float* interleaved, size_t frames,
 
 // Appends the rest: LAME's held frames and the end padding.
 bool FinishMp3(lame_global_flags& lame, std::vector<uint8_t>* mp3);
+
+}  // namespace unpak

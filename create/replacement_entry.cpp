@@ -5,6 +5,8 @@
 #include "create/sound_reader.h"
 #include "create/wave_chunks.h"
 
+namespace unpak {
+
 namespace {
 
 bool Refuse(const std::string& why, std::string* reason) {
@@ -46,7 +48,7 @@ bool KeepMp3Settings(const WaveFormat& source, int quality, Mp3Settings* mp3, st
   mp3->channels = source.nChannels;
   mp3->kbps = source.nAvgBytesPerSec * 8 / 1000;
   mp3->quality = quality;
-  if (MpegRateAtOrBelow(mp3->rate) != mp3->rate || !IsLayer3Bitrate(mp3->rate, mp3->kbps) ||
+  if (Layer3RateAtOrBelow(mp3->rate) != mp3->rate || !IsLayer3Bitrate(mp3->rate, mp3->kbps) ||
       uint64_t{mp3->kbps} * 1000 != uint64_t{source.nAvgBytesPerSec} * 8) {
     return Refuse("the entry's MP3 format (" + std::to_string(source.nSamplesPerSec) + " Hz, " +
                       std::to_string(uint64_t{source.nAvgBytesPerSec} * 8) +
@@ -91,3 +93,5 @@ bool PlanReplacementEntry(const uint8_t* bytes, size_t size, const EntryFacts& e
   plan->parts.decodedLength = plan->length.decodedLength;
   return CheckWaveEntryPlan(plan, reason);
 }
+
+}  // namespace unpak

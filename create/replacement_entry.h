@@ -13,6 +13,8 @@
 #include "convert/entry_facts.h"
 #include "create/wave_entry.h"
 
+namespace unpak {
+
 // Plans the entry that replaces the one whose facts are `entry` and whose
 // payload is `payload` with the sound file held in `bytes`, for
 // EncodeWaveEntry. Needs the codec module registered. False, with the
@@ -20,3 +22,5 @@
 bool PlanReplacementEntry(const uint8_t* bytes, size_t size, const EntryFacts& entry,
                           std::span<const uint8_t> payload, int quality, CodecDelays* delays,
                           WaveEntryPlan* plan, std::string* reason);
+
+}  // namespace unpak

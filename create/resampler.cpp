@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace unpak {
+
 namespace {
 
 // Output frames taken from soxr per call.
@@ -56,3 +58,5 @@ bool Resample(Resampler& resampler, const float* input, size_t frames, bool end,
     if (!end || (flush && produced == 0)) return true;
   }
 }
+
+}  // namespace unpak

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace unpak {
+
 struct SoxrCloser {
   void operator()(soxr* resampler) const { soxr_delete(resampler); }
 };
@@ -28,3 +30,5 @@ std::unique_ptr<Resampler> CreateResampler(uint32_t inputRate, uint32_t outputRa
 // out. With `end`, also what the filter still holds; nothing may follow.
 bool Resample(Resampler& resampler, const float* input, size_t frames, bool end,
               std::vector<float>* output, std::string* reason);
+
+}  // namespace unpak

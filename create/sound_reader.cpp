@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace unpak {
+
 namespace {
 
 SoundReader& Reader(void* data) { return *static_cast<SoundReader*>(data); }
@@ -53,3 +55,5 @@ size_t ReadSoundFrames(SoundReader& reader, float* interleaved, size_t frames) {
       sf_readf_float(reader.file.get(), interleaved, static_cast<sf_count_t>(frames));
   return read > 0 ? static_cast<size_t>(read) : 0;
 }
+
+}  // namespace unpak

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+namespace unpak {
+
 struct SndfileCloser {
   void operator()(SNDFILE* file) const { sf_close(file); }
 };
@@ -31,3 +33,5 @@ SoundReaderPtr OpenSoundReader(const uint8_t* bytes, size_t size, std::string* r
 // Reads up to `frames` sample frames as interleaved floats, full scale
 // being 1. Returns the frames read: fewer only at the end.
 size_t ReadSoundFrames(SoundReader& reader, float* interleaved, size_t frames);
+
+}  // namespace unpak

@@ -7,10 +7,10 @@
 #include "archive/pak_format.h"
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
-constexpr uint16_t kWaveFormatIeeeFloat = 3;
-constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 // A "fmt " chunk may stop after wBitsPerSample.
 constexpr size_t kShortestFormat = 16;
 // WAVE_FORMAT_EXTENSIBLE: the 18-byte header, wValidBitsPerSample,
@@ -98,3 +98,5 @@ bool ChooseTargetFormat(const std::vector<uint8_t>& format, FormatBlock* target,
   target->assign(format.begin(), format.begin() + kWaveFormatSize + read.cbSize);
   return true;
 }
+
+}  // namespace unpak

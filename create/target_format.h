@@ -9,9 +9,13 @@
 
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 // The block for the "fmt " chunk contents `format`: the block itself, or for
 // WAVE_FORMAT_EXTENSIBLE the plain PCM or IEEE float block it stands for.
 // False, with the reason, when the format has other than 1 or 2 channels or
 // the block cannot be held by the archive's 22-byte target field.
 bool ChooseTargetFormat(const std::vector<uint8_t>& format, FormatBlock* target,
                         std::string* reason);
+
+}  // namespace unpak

@@ -1,5 +1,6 @@
 #include "create/update_archive.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <utility>
@@ -11,6 +12,8 @@
 #include "create/archive_steps.h"
 #include "create/replacement_entry.h"
 #include "platform/console.h"
+
+namespace unpak {
 
 namespace {
 
@@ -60,13 +63,9 @@ bool SameName(const std::string& a, const std::string& b) {
          });
 }
 
-// What the entry states, read as unpak reads it, its messages kept quiet.
+// What the entry states, read as unpak reads it.
 bool InspectOldEntry(const EntryView& view, EntryFacts* facts, std::string* reason) {
-  ConsoleCapture quiet;
-  SetConsoleCapture(&quiet);
-  const bool ok = InspectEntry(view.targetFormat, view.payload, view.payloadSize, facts, reason);
-  SetConsoleCapture(nullptr);
-  return ok;
+  return InspectEntry(view.targetFormat, view.payload, view.payloadSize, facts, reason);
 }
 
 bool PlanReplacement(const InputFile& input, const EntryView& view, const UpdateRequest& request,
@@ -95,6 +94,137 @@ uint64_t OldOutputSize(const EntryView& view) {
   return InspectOldEntry(view, &facts, &reason) ? facts.outputSize : 0;
 }
 
+// The inputs sorted into replacements, by the old entry they replace, and
+// additions.
+struct UpdatePlan {
+  std::vector<PlannedEntry> replaced;
+  std::vector<bool> isReplaced;
+  std::vector<PlannedEntry> added;
+};
+
+// Plans every input, reporting each that cannot be stored; false when one
+// cannot.
+bool PlanUpdate(const std::vector<InputFile>& inputs, const OldArchive& old,
+                const UpdateRequest& request, const struct stat* archive, UpdatePlan* plan) {
+  const size_t count = old.entries.size();
+  plan->replaced.resize(count);
+  plan->isReplaced.assign(count, false);
+  CodecDelays delays;
+  bool planned = true;
+  for (const InputFile& input : inputs) {
+    bool matched = false;
+    for (size_t i = 0; i < count; ++i) {
+      if (!SameName(old.views[i].path, input.name)) continue;
+      matched = plan->isReplaced[i] = true;
+      planned =
+          PlanReplacement(input, old.views[i], request, archive, &delays, &plan->replaced[i]) &&
+          planned;
+    }
+    if (!matched) {
+      plan->added.emplace_back();
+      planned =
+          PlanNewEntry(input, request.settings, archive, &delays, &plan->added.back()) && planned;
+    }
+  }
+  return planned;
+}
+
+uint64_t UpdatedUnpackedSize(const OldArchive& old, const UpdatePlan& plan) {
+  uint64_t total = 0;
+  for (size_t i = 0; i < old.entries.size(); ++i)
+    total += plan.isReplaced[i] ? plan.replaced[i].plan.outputSize : OldOutputSize(old.views[i]);
+  for (const PlannedEntry& entry : plan.added) total += entry.plan.outputSize;
+  return total;
+}
+
+// The new archive's entry and name tables: the old records and names as
+// they were, the added entries' after them. Payload offsets and sizes are
+// filled in as the payloads are written.
+struct NewTables {
+  std::vector<PakEntry> records;
+  std::vector<uint8_t> nameTable;
+};
+
+NewTables ExtendTables(const OldArchive& old, const UpdatePlan& plan) {
+  NewTables tables{old.entries, old.nameTable};
+  for (const PlannedEntry& entry : plan.added) {
+    PakEntry record;
+    record.nameOffset = static_cast<uint32_t>(tables.nameTable.size());
+    std::copy_n(entry.plan.target.begin(), std::min(entry.plan.target.size(), kTargetFormatSize),
+                record.targetFormat);
+    tables.records.push_back(record);
+    tables.nameTable.insert(tables.nameTable.end(), entry.input.name.begin(),
+                            entry.input.name.end());
+    tables.nameTable.push_back('\0');
+  }
+  return tables;
+}
+
+// Where the payloads go, and the archive's path and file for messages and
+// for telling inputs from it.
+struct PayloadTarget {
+  PakFileWriter& writer;
+  const std::string& path;
+  const struct stat* archive;
+};
+
+StepResult EncodeInto(PayloadTarget& target, PlannedEntry& entry, PakEntry& record) {
+  const PayloadWriter write = [&](const std::vector<uint8_t>& payload, std::string* why) {
+    record.dataSize = static_cast<uint32_t>(payload.size());
+    return AppendPakPayload(target.writer, payload, &record.dataOffset, why);
+  };
+  return EncodePlannedEntry(entry, target.path, target.archive, write);
+}
+
+// Writes every payload in the records' order: replaced and added entries
+// encoded, the others' old payloads copied, each once wherever it was
+// shared, and their records pointed at the copies.
+StepResult WritePayloads(PayloadTarget& target, const OldArchive& old, UpdatePlan& plan,
+                         std::vector<PakEntry>& records) {
+  const size_t count = old.entries.size();
+  std::map<std::pair<uint32_t, uint32_t>, uint32_t> carried;
+  for (size_t i = 0; i < count; ++i) {
+    PakEntry& record = records[i];
+    if (plan.isReplaced[i]) {
+      const StepResult result = EncodeInto(target, plan.replaced[i], record);
+      if (result != StepResult::kDone) return result;
+      continue;
+    }
+    const auto [at, first] = carried.try_emplace({record.dataOffset, record.dataSize}, 0);
+    std::string reason;
+    if (first && !AppendPakPayload(target.writer, {old.views[i].payload, record.dataSize},
+                                   &at->second, &reason)) {
+      ReportProblem(target.path, reason);
+      return StepResult::kArchiveFault;
+    }
+    record.dataOffset = at->second;
+  }
+  for (size_t i = 0; i < plan.added.size(); ++i) {
+    const StepResult result = EncodeInto(target, plan.added[i], records[count + i]);
+    if (result != StepResult::kDone) return result;
+  }
+  return StepResult::kDone;
+}
+
+UpdateStatus StatusOf(StepResult result) {
+  switch (result) {
+    case StepResult::kDone:
+      return UpdateStatus::kUpdated;
+    case StepResult::kInputFault:
+      return UpdateStatus::kInputsRefused;
+    case StepResult::kArchiveFault:
+      break;
+  }
+  return UpdateStatus::kArchiveUnusable;
+}
+
+void PrintSummary(const UpdatePlan& plan) {
+  const size_t replaced =
+      static_cast<size_t>(std::count(plan.isReplaced.begin(), plan.isReplaced.end(), true));
+  ConsolePrint("%zu replaced, %zu added, %zu kept\n", replaced, plan.added.size(),
+               plan.isReplaced.size() - replaced);
+}
+
 }  // namespace
 
 UpdateStatus UpdateArchive(const UpdateRequest& request) {
@@ -106,95 +236,37 @@ UpdateStatus UpdateArchive(const UpdateRequest& request) {
   ArchiveOutput output;
   if (!OpenArchiveOutput(path, &output)) return UpdateStatus::kArchiveUnusable;
 
-  // Every input is planned, and each that cannot be stored reported, first.
   const struct stat* archive = output.exists ? &output.existing : nullptr;
-  const size_t count = old.entries.size();
-  std::vector<PlannedEntry> replaced(count);
-  std::vector<bool> isReplaced(count, false);
-  std::vector<PlannedEntry> added;
-  CodecDelays delays;
-  bool planned = true;
-  for (const InputFile& input : inputs) {
-    bool matched = false;
-    for (size_t i = 0; i < count; ++i) {
-      if (!SameName(old.views[i].path, input.name)) continue;
-      matched = isReplaced[i] = true;
-      planned =
-          PlanReplacement(input, old.views[i], request, archive, &delays, &replaced[i]) && planned;
-    }
-    if (!matched) {
-      added.emplace_back();
-      planned = PlanNewEntry(input, request.settings, archive, &delays, &added.back()) && planned;
-    }
-  }
-  uint64_t totalUnpackedSize = 0;
-  for (size_t i = 0; i < count; ++i)
-    totalUnpackedSize += isReplaced[i] ? replaced[i].plan.outputSize : OldOutputSize(old.views[i]);
-  for (const PlannedEntry& entry : added) totalUnpackedSize += entry.plan.outputSize;
+  UpdatePlan plan;
+  const bool planned = PlanUpdate(inputs, old, request, archive, &plan);
+  const uint64_t totalUnpackedSize = UpdatedUnpackedSize(old, plan);
   if (!planned || !UnpackedSizeFits(path, totalUnpackedSize)) {
     return UpdateStatus::kInputsRefused;
   }
 
-  // The old records and names as they were; added entries' after them.
-  std::vector<PakEntry> records = old.entries;
-  std::vector<uint8_t> nameTable = old.nameTable;
-  for (const PlannedEntry& entry : added) {
-    PakEntry record;
-    record.nameOffset = static_cast<uint32_t>(nameTable.size());
-    std::copy_n(entry.plan.target.begin(), std::min(entry.plan.target.size(), kTargetFormatSize),
-                record.targetFormat);
-    records.push_back(record);
-    nameTable.insert(nameTable.end(), entry.input.name.begin(), entry.input.name.end());
-    nameTable.push_back('\0');
-  }
+  NewTables tables = ExtendTables(old, plan);
   PakFileWriter writer;
   std::string reason;
-  if (!ReservePakTables(*output.file,
-                        kPakHeaderSize + records.size() * kPakEntrySize + nameTable.size(), &writer,
-                        &reason)) {
-    ReportProblem(path, reason);
-    return UpdateStatus::kArchiveUnusable;
-  }
-  const auto encode = [&](PlannedEntry& entry, PakEntry& record) {
-    bool inputFault = false;
-    const PayloadWriter write = [&](const std::vector<uint8_t>& payload, std::string* why) {
-      record.dataSize = static_cast<uint32_t>(payload.size());
-      return AppendPakPayload(writer, payload, &record.dataOffset, why);
-    };
-    if (EncodePlannedEntry(entry, path, archive, write, &inputFault)) return UpdateStatus::kUpdated;
-    return inputFault ? UpdateStatus::kInputsRefused : UpdateStatus::kArchiveUnusable;
-  };
-  // Each old payload once, wherever it was shared, at its new offset.
-  std::map<std::pair<uint32_t, uint32_t>, uint32_t> carried;
-  for (size_t i = 0; i < count; ++i) {
-    PakEntry& record = records[i];
-    if (isReplaced[i]) {
-      const UpdateStatus status = encode(replaced[i], record);
-      if (status != UpdateStatus::kUpdated) return status;
-      continue;
-    }
-    const auto [at, first] = carried.try_emplace({record.dataOffset, record.dataSize}, 0);
-    if (first &&
-        !AppendPakPayload(writer, {old.views[i].payload, record.dataSize}, &at->second, &reason)) {
-      ReportProblem(path, reason);
-      return UpdateStatus::kArchiveUnusable;
-    }
-    record.dataOffset = at->second;
-  }
-  for (size_t i = 0; i < added.size(); ++i) {
-    const UpdateStatus status = encode(added[i], records[count + i]);
-    if (status != UpdateStatus::kUpdated) return status;
-  }
-  if (!WritePakTables(
-          writer, BuildPakTablesOf(records, nameTable, static_cast<uint32_t>(totalUnpackedSize)),
+  if (!ReservePakTables(
+          *output.file,
+          kPakHeaderSize + tables.records.size() * kPakEntrySize + tables.nameTable.size(), &writer,
           &reason)) {
     ReportProblem(path, reason);
     return UpdateStatus::kArchiveUnusable;
   }
+  PayloadTarget target{writer, path, archive};
+  const StepResult written = WritePayloads(target, old, plan, tables.records);
+  if (written != StepResult::kDone) return StatusOf(written);
+  if (!WritePakTables(writer,
+                      BuildPakTablesOf(tables.records, tables.nameTable,
+                                       static_cast<uint32_t>(totalUnpackedSize)),
+                      &reason)) {
+    ReportProblem(path, reason);
+    return UpdateStatus::kArchiveUnusable;
+  }
   if (!PlaceArchiveOutput(output, path)) return UpdateStatus::kArchiveUnusable;
-  const size_t replacedCount =
-      static_cast<size_t>(std::count(isReplaced.begin(), isReplaced.end(), true));
-  ConsolePrint("%zu replaced, %zu added, %zu kept\n", replacedCount, added.size(),
-               count - replacedCount);
+  PrintSummary(plan);
   return UpdateStatus::kUpdated;
 }
+
+}  // namespace unpak

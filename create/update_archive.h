@@ -12,6 +12,8 @@
 
 #include "create/wave_entry.h"
 
+namespace unpak {
+
 struct UpdateRequest {
   std::string archive;
   std::string output;              // empty: the archive itself
@@ -28,3 +30,5 @@ enum class UpdateStatus {
 // Needs the codec module registered. Prints a "Compressing" line per
 // replaced or added entry, a summary, and a message per problem.
 UpdateStatus UpdateArchive(const UpdateRequest& request);
+
+}  // namespace unpak

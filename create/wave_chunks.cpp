@@ -6,6 +6,8 @@
 #include "platform/byte_order.h"
 #include "platform/chunk_file.h"
 
+namespace unpak {
+
 namespace {
 
 constexpr int64_t kChunkHeaderSize = 8;
@@ -76,3 +78,5 @@ bool ReadWaveChunks(const uint8_t* bytes, size_t size, WaveChunks* chunks, std::
   }
   return true;
 }
+
+}  // namespace unpak

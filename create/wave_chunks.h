@@ -9,6 +9,8 @@
 
 #include "archive/pak_writer.h"
 
+namespace unpak {
+
 struct WaveChunks {
   std::vector<uint8_t> format;    // the "fmt " chunk's contents
   std::vector<RiffChunk> before;  // every other chunk before "data", in order
@@ -23,3 +25,5 @@ struct WaveChunks {
 // the reason, when it is not a RIFF WAVE file, lacks "fmt " or "data", holds
 // either twice, or a chunk other than "data" runs past the end of the file.
 bool ReadWaveChunks(const uint8_t* bytes, size_t size, WaveChunks* chunks, std::string* reason);
+
+}  // namespace unpak

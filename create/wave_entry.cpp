@@ -14,6 +14,8 @@
 #include "create/wave_chunks.h"
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 // MP3 frames' worth of audio encoded per pass, as unpak decodes them.
@@ -26,7 +28,7 @@ bool Refuse(const std::string& why, std::string* reason) {
 
 bool ChooseMp3Settings(const WaveFormat& input, const CreateSettings& settings, Mp3Settings* mp3,
                        std::string* reason) {
-  mp3->rate = MpegRateAtOrBelow(input.nSamplesPerSec);
+  mp3->rate = Layer3RateAtOrBelow(input.nSamplesPerSec);
   if (mp3->rate == 0) {
     return Refuse("its rate of " + std::to_string(input.nSamplesPerSec) +
                       " Hz is below the lowest MPEG rate, 8000 Hz",
@@ -54,12 +56,8 @@ bool CheckWaveEntryPlan(WaveEntryPlan* plan, std::string* reason) {
     return Refuse("its chunks are too big for an archive entry", reason);
   }
   EntryFacts facts;
-  ConsoleCapture quiet;  // the format reader's console messages
-  SetConsoleCapture(&quiet);
-  const bool ok =
-      InspectEntry(field, payload.data(), static_cast<uint32_t>(payload.size()), &facts, reason);
-  SetConsoleCapture(nullptr);
-  if (!ok) return Refuse("unpak could not write it back: " + *reason, reason);
+  if (!InspectEntry(field, payload.data(), static_cast<uint32_t>(payload.size()), &facts, reason))
+    return Refuse("unpak could not write it back: " + *reason, reason);
   // Only where the encoder resamples is unpak's answer an upper bound.
   const bool exact =
       facts.intermediate.empty() || facts.decoded.nSamplesPerSec == facts.target.nSamplesPerSec;
@@ -165,3 +163,5 @@ bool EncodeWaveEntry(const uint8_t* bytes, size_t size, WaveEntryPlan* plan, std
   if (!FinishMp3(*lame, &stream)) return Refuse("the MP3 encoder failed", reason);
   return true;
 }
+
+}  // namespace unpak

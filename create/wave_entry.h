@@ -13,6 +13,8 @@
 #include "create/entry_length.h"
 #include "create/mpeg_settings.h"
 
+namespace unpak {
+
 struct CreateSettings {
   uint32_t kbps = 0;  // 0: DefaultKbps at each entry's MP3 rate
   int quality = 2;    // LAME's
@@ -46,3 +48,5 @@ bool CheckWaveEntryPlan(WaveEntryPlan* plan, std::string* reason);
 // 32 MP3 frames' worth of audio. False, with the reason, on failure or when
 // the file is no longer the one planned for.
 bool EncodeWaveEntry(const uint8_t* bytes, size_t size, WaveEntryPlan* plan, std::string* reason);
+
+}  // namespace unpak

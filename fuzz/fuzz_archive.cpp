@@ -5,11 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include "app/unpack_archive.h"
-#include "pak/commands.h"
 #include "fuzz/fuzz_sandbox.h"
+#include "pak/commands.h"
+#include "run/unpack_archive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace unpak;
   FuzzArchiveInSandbox(data, size, [](const std::string& path) {
     ListArchive(path, false);
     ListArchive(path, true);

@@ -7,10 +7,11 @@
 #include <cstdint>
 #include <string>
 
-#include "pak/commands.h"
 #include "fuzz/fuzz_sandbox.h"
+#include "pak/commands.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace unpak;
   FuzzArchiveInSandbox(data, size, [](const std::string& path) {
     ListArchive(path, false);
     ListArchive(path, true);

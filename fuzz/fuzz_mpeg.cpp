@@ -11,9 +11,10 @@
 #include <iterator>
 
 #include "codec/mp3_framer.h"
-#include "convert/mpeg_stream_check.h"
+#include "convert/stream_damage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace unpak;
   if (size == 0) return 0;
   static constexpr uint32_t kRates[] = {8000,  11025, 12000, 16000, 22050,
                                         24000, 32000, 44100, 48000};
@@ -30,9 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool end = added == length;
     while (const auto frame = NextMp3Frame(framer, end)) {
       framed += frame->bytes.size();
-      const MpegHeader& header = frame->header;
-      if (frame->bytes.size() < header.shortest ||
-          frame->bytes.size() > kMpegLongestFrame ||
+      const Layer3Header& header = frame->header;
+      if (frame->bytes.size() < header.shortest || frame->bytes.size() > kLongestLayer3Frame ||
           (!header.freeFormat && frame->bytes.size() != header.length) || framed > added) {
         abort();
       }
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     added += count;
   }
 
-  const MpegStreamDamage damage = CheckMpegStream(stream, length);
+  const StreamDamage damage = FindStreamDamage(stream, length);
   if (damage.skippedBytes > length) abort();
   DescribeDamage(damage);
   return 0;

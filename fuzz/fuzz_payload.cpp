@@ -12,12 +12,13 @@
 #include "archive/pak_format.h"
 #include "archive/pak_writer.h"
 #include "convert/unpack_entry.h"
-#include "platform/byte_order.h"
-#include "platform/output_file.h"
 #include "fuzz/fuzz_payload_input.h"
 #include "fuzz/fuzz_sandbox.h"
+#include "platform/byte_order.h"
+#include "platform/output_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace unpak;
   const bool raw = size > 0 && (data[0] & kFuzzRawTarget);
   const size_t header = raw ? 1 + kTargetFormatSize : 1;
   if (size < header) return 0;

@@ -13,6 +13,8 @@
 
 #include "archive/pak_format.h"
 
+namespace unpak {
+
 inline constexpr uint32_t kFuzzRates[] = {8000,  11025, 12000, 16000, 22050,
                                           24000, 32000, 44100, 48000};
 inline constexpr uint8_t kFuzzRawTarget = 0x80;
@@ -26,3 +28,5 @@ inline constexpr int FuzzRateIndex(uint32_t rate) {
   const uint32_t* at = std::find(std::begin(kFuzzRates), std::end(kFuzzRates), rate);
   return at == std::end(kFuzzRates) ? -1 : static_cast<int>(at - kFuzzRates);
 }
+
+}  // namespace unpak

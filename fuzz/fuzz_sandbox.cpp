@@ -13,6 +13,8 @@
 
 #include "platform/codec_service.h"
 
+namespace unpak {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,7 +30,10 @@ fs::path home;  // where the process stood before the first input
 
 }  // namespace
 
+}  // namespace unpak
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  using namespace unpak;
   void* module = dlopen(UNPAK_CODEC_MODULE, RTLD_NOW | RTLD_LOCAL);
   const auto entry = reinterpret_cast<CodecDriverEntry>(
       module ? dlsym(module, UNPAK_CODEC_DRIVER_ENTRY) : nullptr);
@@ -60,6 +65,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+namespace unpak {
+
 void FuzzInSandbox(const std::function<void()>& input) {
   if (chdir(work.c_str()) != 0) Fail("cannot enter " + work.string());
   input();
@@ -79,3 +86,5 @@ void FuzzArchiveInSandbox(const uint8_t* data, size_t size,
   FuzzInSandbox([&] { input(path); });
   close(fd);
 }
+
+}  // namespace unpak

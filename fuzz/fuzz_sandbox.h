@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+namespace unpak {
+
 // Runs `input` in the working folder, then empties the folder and aborts
 // when anything appeared next to it.
 void FuzzInSandbox(const std::function<void()>& input);
@@ -18,3 +20,5 @@ void FuzzInSandbox(const std::function<void()>& input);
 // runs `input` on that path in the working folder.
 void FuzzArchiveInSandbox(const uint8_t* data, size_t size,
                           const std::function<void(const std::string& path)>& input);
+
+}  // namespace unpak

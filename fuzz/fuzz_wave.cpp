@@ -10,6 +10,7 @@
 #include "fuzz/fuzz_sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace unpak;
   static CodecDelays delays;  // measured once per setting, as in a run
   FuzzInSandbox([&] {
     CreateSettings settings;

@@ -1,8 +1,10 @@
-#include "app/codec_loader.h"
 #include "create/mpeg_settings.h"
 #include "create/wave_entry.h"
 #include "pak/commands.h"
 #include "platform/console.h"
+#include "run/codec_loader.h"
+
+namespace unpak {
 
 CLI::App* AddCommand(CLI::App& pak, const char* name, const char* description) {
   CLI::App* command = pak.add_subcommand(name, description);
@@ -17,6 +19,12 @@ void AddEncodingOptions(CLI::App* command, CreateSettings* settings,
   command->add_option("-q", settings->quality, "LAME's quality: 0 best to 9 fastest")
       ->default_val(2)
       ->check(CLI::Range(0, 9));
+}
+
+CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs) {
+  return command
+      ->add_option("-j,--jobs", *jobs, "Entries converted at once (default: the usable cores)")
+      ->check(CLI::Range(1u, kMaxWorkers));
 }
 
 bool LoadCodecsForCommand() {
@@ -37,3 +45,5 @@ int ExitStatusOf(UnpackStatus status) {
   }
   return kPakUsageError;
 }
+
+}  // namespace unpak

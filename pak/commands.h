@@ -5,7 +5,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/unpack_archive.h"
+#include "run/unpack_archive.h"
+
+namespace unpak {
 
 // Exit statuses: all asked for was sound and done; some entry failed or was
 // damaged, or a pattern matched nothing; a usage error, or an archive that
@@ -29,6 +31,9 @@ struct CreateSettings;
 void AddEncodingOptions(CLI::App* command, CreateSettings* settings,
                         const std::string& bitrateHelp);
 
+// -j, the entries converted at once.
+CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs);
+
 // Loads the codec module, saying so when it cannot. False then.
 bool LoadCodecsForCommand();
 
@@ -37,3 +42,5 @@ int ExitStatusOf(UnpackStatus status);
 // `pak list`: prints the archive's entries as a table or a JSON document.
 // Returns the exit status.
 int ListArchive(const std::string& path, bool json);
+
+}  // namespace unpak

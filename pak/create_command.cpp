@@ -3,6 +3,8 @@
 #include "create/create_archive.h"
 #include "pak/commands.h"
 
+namespace unpak {
+
 void AddCreateCommand(CLI::App& pak, int* status) {
   auto request = std::make_shared<CreateRequest>();
   CLI::App* command = AddCommand(
@@ -30,3 +32,5 @@ void AddCreateCommand(CLI::App& pak, int* status) {
     }
   });
 }
+
+}  // namespace unpak

@@ -8,6 +8,8 @@
 #include "pak/commands.h"
 #include "platform/console.h"
 
+namespace unpak {
+
 namespace {
 
 struct ExtractArguments {
@@ -16,12 +18,6 @@ struct ExtractArguments {
   std::vector<std::string> patterns;
   unsigned jobs = AvailableCores();
 };
-
-CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs) {
-  return command
-      ->add_option("-j,--jobs", *jobs, "Entries converted at once (default: the usable cores)")
-      ->check(CLI::Range(1u, kMaxWorkers));
-}
 
 // The archive's path as seen from `directory`, which becomes the current one.
 bool EnterDirectory(ExtractArguments& arguments) {
@@ -37,27 +33,6 @@ bool EnterDirectory(ExtractArguments& arguments) {
 }
 
 }  // namespace
-
-void AddTestCommand(CLI::App& pak, int* status) {
-  auto arguments = std::make_shared<ExtractArguments>();
-  CLI::App* command =
-      AddCommand(pak, "test",
-                 "Decode every entry as unpak would and report what is wrong; nothing is written");
-  command->add_option("ARCHIVE", arguments->archive, "The .pak archive")->required();
-  AddJobsOption(command, &arguments->jobs);
-  command->callback([arguments, status] {
-    if (!LoadCodecsForCommand()) {
-      *status = kPakUsageError;
-      return;
-    }
-    UnpackOptions options;
-    options.keepOutputs = false;
-    options.reportDamage = true;
-    options.lineVerb = "Testing";
-    options.workers = arguments->jobs;
-    *status = ExitStatusOf(UnpackArchive(arguments->archive.c_str(), options));
-  });
-}
 
 void AddExtractCommand(CLI::App& pak, int* status) {
   auto arguments = std::make_shared<ExtractArguments>();
@@ -86,3 +61,5 @@ void AddExtractCommand(CLI::App& pak, int* status) {
     *status = ExitStatusOf(UnpackArchive(arguments->archive.c_str(), options));
   });
 }
+
+}  // namespace unpak

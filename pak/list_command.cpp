@@ -4,13 +4,15 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "app/output_path.h"
+#include "archive/entry_path.h"
 #include "archive/pak_file.h"
 #include "archive/pak_reader.h"
 #include "convert/entry_facts.h"
 #include "pak/commands.h"
 #include "platform/console.h"
 #include "platform/mapped_file.h"
+
+namespace unpak {
 
 namespace {
 
@@ -52,15 +54,15 @@ std::string FormatWords(const WaveFormat& format) {
   const std::string layout = std::string(format.nChannels == 1 ? "mono " : "stereo ") +
                              std::to_string(format.nSamplesPerSec) + " Hz";
   switch (format.wFormatTag) {
-    case 0x0001:
+    case kWaveFormatPcm:
       return "PCM " + std::to_string(format.wBitsPerSample) + "-bit " + layout;
-    case 0x0003:
+    case kWaveFormatIeeeFloat:
       return "IEEE float " + std::to_string(format.wBitsPerSample) + "-bit " + layout;
-    case 0x0006:
+    case kWaveFormatAlaw:
       return "G.711 A-law " + layout;
-    case 0x0007:
+    case kWaveFormatMulaw:
       return "G.711 mu-law " + layout;
-    case 0x0011:
+    case kWaveFormatImaAdpcm:
       return "IMA ADPCM " + layout;
   }
   return "GSM 6.10 " + layout;
@@ -163,12 +165,9 @@ int ListArchive(const std::string& path, bool json) {
     return kPakUsageError;
   }
   std::vector<ListedEntry> entries;
-  ConsoleCapture quiet;  // the format reader's console messages
-  SetConsoleCapture(&quiet);
   for (uint32_t index = 0; index < header.entryCount; ++index) {
     entries.push_back(ListEntry(file->data, file->size, header, index));
   }
-  SetConsoleCapture(nullptr);
   if (MappedBytesLost(file->data, file->size)) {
     ConsoleError("%s: cannot be read (it changed while being read, or an I/O error)", path.c_str());
     return kPakUsageError;
@@ -209,3 +208,5 @@ void AddListCommand(CLI::App& pak, int* status) {
     *status = LoadCodecsForCommand() ? ListArchive(*archive, *json) : kPakUsageError;
   });
 }
+
+}  // namespace unpak

@@ -1,12 +1,13 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "app/codec_loader.h"
-#include "app/process_setup.h"
 #include "pak/commands.h"
 #include "platform/console.h"
+#include "run/codec_loader.h"
+#include "run/process_setup.h"
 
 int main(int argc, char** argv) {
+  using namespace unpak;
   PrepareProcess("pak");
   CLI::App pak{"List, test, extract, create and update .pak archives of compressed game audio.",
                "pak"};

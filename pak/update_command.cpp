@@ -3,6 +3,8 @@
 #include "create/update_archive.h"
 #include "pak/commands.h"
 
+namespace unpak {
+
 void AddUpdateCommand(CLI::App& pak, int* status) {
   auto request = std::make_shared<UpdateRequest>();
   CLI::App* command = AddCommand(
@@ -34,3 +36,5 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
     }
   });
 }
+
+}  // namespace unpak

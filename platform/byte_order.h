@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace unpak {
+
 // Little-endian field access for unaligned, packed on-disk structures.
 
 inline uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -30,3 +32,5 @@ constexpr uint32_t MakeFourCC(const char (&code)[5]) {
          (static_cast<uint32_t>(static_cast<uint8_t>(code[2])) << 16) |
          (static_cast<uint32_t>(static_cast<uint8_t>(code[3])) << 24);
 }
+
+}  // namespace unpak

@@ -12,6 +12,8 @@
 
 #include "platform/chunk_file_state.h"
 
+namespace unpak {
+
 namespace {
 
 // Writes out what is buffered and releases the descriptor; true if the file
@@ -117,3 +119,5 @@ bool ChunkFileClose(ChunkFilePtr file) {
   delete raw;
   return ok;
 }
+
+}  // namespace unpak

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+namespace unpak {
+
 // A RIFF file's sizes are 32-bit: a disk file never grows past this many bytes.
 inline constexpr int64_t kChunkFileMaxSize = 0xFFFFFFFF;
 
@@ -70,3 +72,5 @@ bool ChunkFileFailed(const ChunkFile& file);
 std::string ChunkWriteFailure(const ChunkFile& file, const std::string& name);
 // Flushes and closes; false if the file failed at any time.
 bool ChunkFileClose(ChunkFilePtr file);
+
+}  // namespace unpak

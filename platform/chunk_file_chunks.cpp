@@ -8,6 +8,8 @@
 #include "platform/chunk_file.h"
 #include "platform/chunk_file_state.h"
 
+namespace unpak {
+
 namespace {
 
 constexpr uint32_t kRiff = MakeFourCC("RIFF");
@@ -112,3 +114,5 @@ bool ChunkCreate(ChunkFile& file, ChunkInfo& chunk, uint32_t flags) {
   chunk.created = true;
   return true;
 }
+
+}  // namespace unpak

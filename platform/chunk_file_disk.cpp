@@ -10,6 +10,8 @@
 
 #include "platform/chunk_file_state.h"
 
+namespace unpak {
+
 namespace {
 
 bool WriteAllAt(int fd, const uint8_t* data, size_t count, int64_t offset) {
@@ -133,3 +135,5 @@ int64_t DiskWrite(ChunkFile& file, const uint8_t* buffer, size_t count) {
   }
   return static_cast<int64_t>(total);
 }
+
+}  // namespace unpak

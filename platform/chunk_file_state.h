@@ -8,6 +8,8 @@
 
 #include "platform/chunk_file.h"
 
+namespace unpak {
+
 // Size of a disk file's buffer window.
 inline constexpr size_t kChunkFileWindow = 64 * 1024;
 
@@ -39,3 +41,5 @@ int64_t DiskRead(ChunkFile& file, uint8_t* buffer, size_t count);
 int64_t DiskWrite(ChunkFile& file, const uint8_t* buffer, size_t count);
 // Writes the window's changed bytes out and empties the window.
 bool DiskFlush(ChunkFile& file);
+
+}  // namespace unpak

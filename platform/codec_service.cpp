@@ -6,6 +6,8 @@
 
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
 // What a header looked like when it was prepared; conversions may not go
@@ -164,3 +166,5 @@ std::string CodecStreamError(CodecStream& stream) {
   const char* text = stream.driver->lastError(stream.driverStream);
   return text ? text : "";
 }
+
+}  // namespace unpak

@@ -10,6 +10,8 @@
 
 #include "platform/codec_driver.h"
 
+namespace unpak {
+
 // Registers every driver that the entry gives; later suggestions and stream
 // opens may use them, in that order. Returns false, registering none, when
 // the entry gives no table, or one of another version or with a function
@@ -45,3 +47,5 @@ void CodecStreamUnprepareHeader(CodecStream& stream, CodecStreamHeader& header);
 // CodecStreamError says why.
 bool CodecStreamConvert(CodecStream& stream, CodecStreamHeader& header, uint32_t flags);
 std::string CodecStreamError(CodecStream& stream);
+
+}  // namespace unpak

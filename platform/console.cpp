@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace unpak {
+
 namespace {
 
 const char* programName = "unpak";
@@ -19,7 +21,11 @@ bool StdoutIsTerminal() {
 
 void SetConsoleProgramName(const char* name) { programName = name; }
 
-void SetConsoleCapture(ConsoleCapture* next) { capture = next; }
+ScopedConsoleCapture::ScopedConsoleCapture(ConsoleCapture& next) : previous_(capture) {
+  capture = &next;
+}
+
+ScopedConsoleCapture::~ScopedConsoleCapture() { capture = previous_; }
 
 void ConsolePrint(const char* format, ...) {
   va_list args;
@@ -72,3 +78,5 @@ std::string DisplayName(const std::string& name) {
   }
   return shown;
 }
+
+}  // namespace unpak

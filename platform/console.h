@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+namespace unpak {
+
 // The name that prefixes error messages ("unpak" unless set).
 void SetConsoleProgramName(const char* name);
 
@@ -26,9 +28,21 @@ struct ConsoleCapture {
   std::string text;
   bool finished = false;
 };
-// Null prints to standard output again.
-void SetConsoleCapture(ConsoleCapture* capture);
+// Captures ConsolePrint on this thread into `capture` while it lives; what
+// was set before is set again when it goes.
+class ScopedConsoleCapture {
+ public:
+  explicit ScopedConsoleCapture(ConsoleCapture& capture);
+  ~ScopedConsoleCapture();
+  ScopedConsoleCapture(const ScopedConsoleCapture&) = delete;
+  ScopedConsoleCapture& operator=(const ScopedConsoleCapture&) = delete;
+
+ private:
+  ConsoleCapture* previous_;
+};
 
 // A path or name as it may be shown on a terminal: bytes 1 to 31 and 127
 // as \xNN; bytes from 128 up stay as they are.
 std::string DisplayName(const std::string& name);
+
+}  // namespace unpak

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace unpak {
+
 namespace {
 
 // Enough for every pending file of the most workers a run starts (two
@@ -122,3 +124,5 @@ void SetInterruptHook(void (*hook)()) {
   interruptHook = hook;
   __atomic_signal_fence(__ATOMIC_SEQ_CST);
 }
+
+}  // namespace unpak

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace unpak {
+
 // Installs the signal handlers; call once at start-up.
 void InstallInterruptCleanup();
 
@@ -22,3 +24,5 @@ void UnregisterTemporaryFile(const std::string& path);
 // A function the handlers call first, before the files are removed, e.g. to
 // put the terminal back; null for none. It must be async-signal-safe.
 void SetInterruptHook(void (*hook)());
+
+}  // namespace unpak

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace unpak {
+
 namespace {
 
 // The guarded mapping, read by the fault handler.
@@ -112,3 +114,5 @@ bool MappedBytesLost(const void* start, size_t length) {
   return guardedStart != nullptr &&
          (fstat(guardedFd, &info) != 0 || end > guardedStart + info.st_size);
 }
+
+}  // namespace unpak

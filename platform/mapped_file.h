@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace unpak {
+
 struct MappedFile {
   const uint8_t* data = nullptr;  // null for an empty file
   size_t size = 0;
@@ -31,3 +33,5 @@ MappedFilePtr MapFileReadOnly(const char* path, std::string* reason);
 // Whether any of the `length` bytes at `start`, inside the guarded mapping,
 // have read as zeros because the file could not back them.
 bool MappedBytesLost(const void* start, size_t length);
+
+}  // namespace unpak

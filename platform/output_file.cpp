@@ -11,6 +11,8 @@
 
 #include "platform/interrupt_cleanup.h"
 
+namespace unpak {
+
 namespace {
 
 struct ProtectedFile {
@@ -138,3 +140,5 @@ bool PlacePendingOutputIn(PendingOutputPtr output, int directory, const std::str
   return PlaceIn(std::move(output), directory, "/proc/self/fd/" + std::to_string(directory), name,
                  finalPath, reason);
 }
+
+}  // namespace unpak

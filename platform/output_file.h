@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+namespace unpak {
+
 struct PendingOutput {
   std::string temporaryPath;
 };
@@ -38,3 +40,5 @@ bool PlacePendingOutput(PendingOutputPtr output, const std::string& finalPath, s
 // redirect; `finalPath` names the file in messages.
 bool PlacePendingOutputIn(PendingOutputPtr output, int directory, const std::string& name,
                           const std::string& finalPath, std::string* reason);
+
+}  // namespace unpak

@@ -9,6 +9,8 @@
 
 #include "platform/interrupt_cleanup.h"
 
+namespace unpak {
+
 int CreateScratchFile(const std::string& directory, std::string* reason) {
   int fd = open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0) return fd;
@@ -21,3 +23,5 @@ int CreateScratchFile(const std::string& directory, std::string* reason) {
   }
   return fd;
 }
+
+}  // namespace unpak

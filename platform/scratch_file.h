@@ -2,7 +2,11 @@
 
 #include <string>
 
+namespace unpak {
+
 // Creates a file without a name in `directory`: no other file can collide
 // with it, and it disappears when its descriptor is closed, however the
 // process ends. Returns the read-write descriptor, or -1 with the reason.
 int CreateScratchFile(const std::string& directory, std::string* reason);
+
+}  // namespace unpak

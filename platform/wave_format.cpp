@@ -2,6 +2,8 @@
 
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 WaveFormat ReadWaveFormat(const uint8_t* block) {
   WaveFormat format;
   format.wFormatTag = LoadLe16(block);
@@ -43,3 +45,5 @@ bool ReadMpegLayer3Fields(const uint8_t* block, size_t size, MpegLayer3Fields* f
   fields->nCodecDelay = LoadLe16(extra + 10);
   return true;
 }
+
+}  // namespace unpak

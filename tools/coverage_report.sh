@@ -4,8 +4,8 @@
 # source-based coverage in build-coverage/, runs ctest with one profile per
 # process and module (so the unpak and pak programs the end-to-end tests start,
 # and the codec module they load, count too), merges the profiles and prints
-# the lines covered per file under app/ archive/ codec/ convert/ create/ pak/
-# platform/, and the total. The counters are kept in the profile files as they
+# the lines covered per file under archive/ codec/ convert/ create/ pak/
+# platform/ run/ unpak/, and the total. The counters are kept in the profile files as they
 # change (continuous mode), so processes killed by a signal or ended by _exit
 # count too; only a process whose file stays incomplete (one run under a file
 # size limit) is left out, with a warning.
@@ -51,7 +51,7 @@ done
 cov_args=("${objects[@]:1}" -instr-profile="$build/coverage.profdata"
           -ignore-filename-regex='^/usr/|/(tests|fuzz|tools|bench|build[^/]*)/')
 # Columns 8 to 10 of llvm-cov's table are lines, missed lines and their share.
-table=$(llvm-cov report "${cov_args[@]}" "$src"/{app,archive,codec,convert,create,pak,platform} |
+table=$(llvm-cov report "${cov_args[@]}" "$src"/{archive,codec,convert,create,pak,platform,run,unpak} |
   awk 'NR > 1 && NF >= 10 && $8 > 0 { printf "%-40s %7d %7d %8s\n", $1, $8 - $9, $8, $10 }')
 printf '%-40s %7s %7s %8s\n' File Covered Lines Cover
 grep -v '^TOTAL' <<<"$table" | LC_ALL=C sort

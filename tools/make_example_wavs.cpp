@@ -12,6 +12,8 @@
 #include "platform/byte_order.h"
 #include "tools/synth.h"
 
+namespace unpak {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -102,7 +104,10 @@ std::vector<ExampleFile> ExampleFiles() {
 
 }  // namespace
 
+}  // namespace unpak
+
 int main(int argc, char** argv) {
+  using namespace unpak;
   if (argc != 2) {
     std::fprintf(stderr, "Usage: %s <folder>\n", argv[0]);
     return 1;

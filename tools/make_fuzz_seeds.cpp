@@ -12,10 +12,12 @@
 
 #include "archive/pak_format.h"
 #include "archive/pak_writer.h"
-#include "platform/byte_order.h"
 #include "fuzz/fuzz_payload_input.h"
+#include "platform/byte_order.h"
 #include "tests/support/encoded_clip.h"
 #include "tools/synth.h"
+
+namespace unpak {
 
 namespace fs = std::filesystem;
 
@@ -330,7 +332,10 @@ void AddWaveSeeds(const fs::path& dir, bool* ok) {
 
 }  // namespace
 
+}  // namespace unpak
+
 int main(int argc, char** argv) {
+  using namespace unpak;
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
     return 2;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+namespace unpak {
+
 namespace {
 
 // Numerical Recipes' 32-bit LCG: the same sequence on every platform.
@@ -41,3 +43,5 @@ std::vector<int16_t> SynthesizeMusic(int channels, int rate, int frames, uint32_
   }
   return samples;
 }
+
+}  // namespace unpak

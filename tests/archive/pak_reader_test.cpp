@@ -7,6 +7,8 @@
 
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 // Archives are built by hand here, independently of the writer, so that a
 // writer fault cannot hide a reader fault.
 namespace {
@@ -79,3 +81,5 @@ TEST(PakReader, EntriesMustLieInsideTheFile) {
 }
 
 }  // namespace
+
+}  // namespace unpak

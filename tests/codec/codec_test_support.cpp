@@ -7,6 +7,8 @@
 
 #include "platform/codec_service.h"
 
+namespace unpak {
+
 void CodecModuleTest::SetUp() {
   static void* const module = dlopen(UNPAK_CODEC_MODULE, RTLD_NOW | RTLD_LOCAL);
   static const bool registered =
@@ -50,3 +52,5 @@ StreamRun RunStream(const FormatBlock& source, const FormatBlock& target,
   CodecStreamUnprepareHeader(*stream, header);
   return run;
 }
+
+}  // namespace unpak

@@ -11,6 +11,8 @@
 #include "platform/codec_driver.h"
 #include "platform/wave_format.h"
 
+namespace unpak {
+
 // A pass or destination size that holds everything at once.
 constexpr uint32_t kLarge = 1u << 20;
 
@@ -34,3 +36,5 @@ struct StreamRun {
 StreamRun RunStream(const FormatBlock& source, const FormatBlock& target,
                     const std::vector<uint8_t>& in, uint32_t pass, uint32_t destination,
                     uint32_t flags = 0, bool end = true);
+
+}  // namespace unpak

@@ -9,6 +9,8 @@
 #include "tests/support/audio_reference.h"
 #include "tools/synth.h"
 
+namespace unpak {
+
 namespace {
 
 using EncoderDriver = CodecModuleTest;
@@ -109,3 +111,5 @@ TEST_F(EncoderDriver, RefusesWithReasonsNamingTheFormat) {
 }
 
 }  // namespace
+
+}  // namespace unpak

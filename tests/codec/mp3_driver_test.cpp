@@ -4,13 +4,15 @@
 #include <tuple>
 
 #include "archive/pak_writer.h"
-#include "convert/mpeg_frame_header.h"
 #include "platform/byte_order.h"
 #include "platform/codec_service.h"
+#include "platform/mpeg_layer3.h"
 #include "tests/codec/codec_test_support.h"
 #include "tests/support/audio_reference.h"
 #include "tests/support/encoded_clip.h"
 #include "tests/support/wave_bytes.h"
+
+namespace unpak {
 
 namespace {
 
@@ -72,7 +74,7 @@ TEST_F(Mp3Driver, OutputIsLibmpg123sConvertedHoweverTheStreamIsCut) {
 // Where each frame of a bare CBR stream starts.
 std::vector<size_t> FrameStarts(const std::vector<uint8_t>& stream) {
   std::vector<size_t> starts;
-  for (size_t at = 0; at + 4 <= stream.size(); at += ParseMpegFrameHeader(&stream[at])->length) {
+  for (size_t at = 0; at + 4 <= stream.size(); at += ReadLayer3Header(&stream[at])->length) {
     starts.push_back(at);
   }
   return starts;
@@ -200,3 +202,5 @@ TEST_F(Mp3Driver, SuggestsSixteenBitsAndRefusesOtherConversionsWithReasons) {
 }
 
 }  // namespace
+
+}  // namespace unpak

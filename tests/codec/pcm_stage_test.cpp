@@ -4,6 +4,8 @@
 
 #include "tests/support/audio_reference.h"
 
+namespace unpak {
+
 namespace {
 
 // `input` at 16000 Hz from `from` channels to `to`, in one call that ends the stage.
@@ -23,3 +25,5 @@ TEST(PcmStage, ChannelRulesAreExact) {
 }
 
 }  // namespace
+
+}  // namespace unpak

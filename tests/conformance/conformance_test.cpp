@@ -18,6 +18,8 @@
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
+namespace unpak {
+
 namespace {
 
 const std::filesystem::path kFolder = UNPAK_CONFORMANCE_DIR;
@@ -119,3 +121,5 @@ TEST(Conformance, VectorsMatchTheirReferencesToFullAccuracyWhereDecodersAgree) {
 }
 
 }  // namespace
+
+}  // namespace unpak

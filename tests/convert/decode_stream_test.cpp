@@ -15,6 +15,8 @@
 #include "archive/pak_writer.h"
 #include "platform/codec_service.h"
 
+namespace unpak {
+
 namespace {
 
 // One conversion call of the scripted codec: how many presented bytes it
@@ -180,3 +182,5 @@ TEST_F(DecodeStreamTest, RefusesSourcesItCannotDecode) {
 }
 
 }  // namespace
+
+}  // namespace unpak

@@ -18,6 +18,8 @@
 #include "tests/support/encoded_clip.h"
 #include "tests/support/temp_dir.h"
 
+namespace unpak {
+
 namespace {
 
 using UnpackEntryTest = CodecModuleTest;
@@ -61,14 +63,15 @@ TEST_F(UnpackEntryTest, AFullDiskFailsTheEntryAtItsFirstFailedWrite) {
     std::string reason;
     ASSERT_TRUE(InspectEntry(field, payload.data(), uint32_t(payload.size()), &facts, &reason));
     const rlimit limit{c.limit, unlimited.rlim_max};
-    ConsoleCapture marks;
-    SetConsoleCapture(&marks);
-    setrlimit(RLIMIT_FSIZE, &limit);
     EntryResult result;
-    EXPECT_FALSE(
-        UnpackEntry(facts, payload.data(), uint32_t(payload.size()), c.keep, &result, &reason));
-    setrlimit(RLIMIT_FSIZE, &unlimited);
-    SetConsoleCapture(nullptr);
+    {
+      ConsoleCapture marks;
+      const ScopedConsoleCapture capture(marks);
+      setrlimit(RLIMIT_FSIZE, &limit);
+      EXPECT_FALSE(
+          UnpackEntry(facts, payload.data(), uint32_t(payload.size()), c.keep, &result, &reason));
+      setrlimit(RLIMIT_FSIZE, &unlimited);
+    }
     EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
     EXPECT_LE(result.decodedBytes, c.decodedAtMost);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path));
@@ -76,3 +79,5 @@ TEST_F(UnpackEntryTest, AFullDiskFailsTheEntryAtItsFirstFailedWrite) {
 }
 
 }  // namespace
+
+}  // namespace unpak

@@ -14,11 +14,14 @@
 
 #include "archive/pak_reader.h"
 #include "platform/byte_order.h"
+#include "platform/wave_format.h"
 #include "tests/support/audio_reference.h"
 #include "tests/support/file_io.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wave_bytes.h"
+
+namespace unpak {
 
 namespace fs = std::filesystem;
 
@@ -91,11 +94,11 @@ int BestLag(const std::vector<float>& reference, const std::vector<float>& actua
 // cbSize; for WAVE_FORMAT_EXTENSIBLE the plain block of its subformat.
 Bytes ExpectedFormat(const Bytes& format) {
   uint16_t tag = LoadLe16(format.data());
-  if (tag == 0xFFFE) tag = LoadLe16(&format[24]);
+  if (tag == kWaveFormatExtensible) tag = LoadLe16(&format[24]);
   Bytes plain(format.begin(), format.begin() + 16);
   StoreLe16(plain.data(), tag);
   if (tag == 1) return plain;
-  if (LoadLe16(format.data()) == 0xFFFE) return AppendBytes(&plain, {0, 0}), plain;
+  if (LoadLe16(format.data()) == kWaveFormatExtensible) return AppendBytes(&plain, {0, 0}), plain;
   return Bytes(format.begin(), format.begin() + 18 + LoadLe16(&format[16]));
 }
 
@@ -452,3 +455,5 @@ TEST(Update, OnlyTheNamedEntriesChange) {
 }
 
 }  // namespace
+
+}  // namespace unpak

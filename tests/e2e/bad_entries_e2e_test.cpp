@@ -17,6 +17,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 namespace {
 
 TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
@@ -131,3 +133,5 @@ TEST(BadEntries, TakeBoundedMemoryWhateverTheirFormatSays) {
 }
 
 }  // namespace
+
+}  // namespace unpak

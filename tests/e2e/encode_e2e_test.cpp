@@ -18,6 +18,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 namespace {
 
 // An entry of the clip with an encoded target: format tag, channels, rate,
@@ -119,3 +121,5 @@ TEST(Resample, PcmTargetsAtOtherRatesHaveTheCappedLengthAndLineUp) {
 }
 
 }  // namespace
+
+}  // namespace unpak

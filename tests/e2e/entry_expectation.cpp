@@ -11,6 +11,8 @@
 #include "tests/support/file_io.h"
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 const EncodedClip& StereoClip() {
   static const EncodedClip clip = MakeEncodedClip(2, 44100, 44100 * 2, 7, 128);
   return clip;
@@ -136,3 +138,5 @@ void CheckOutput(const std::filesystem::path& root, const MusicEntry& entry) {
   ExpectAligned(Samples16(PcmBytes(entry.clip->samples, entry.clip->channels, entry.channels, 16)),
                 actual, entry.bits, entry.channels, 1200);
 }
+
+}  // namespace unpak

@@ -13,6 +13,8 @@
 #include "tests/support/encoded_clip.h"
 #include "tests/support/run_program.h"
 
+namespace unpak {
+
 // Two seconds of synthesized music: 44.1 kHz stereo (MPEG-1, 128 kbps) and
 // 22.05 kHz mono (MPEG-2 LSF, 64 kbps).
 const EncodedClip& StereoClip();
@@ -77,3 +79,5 @@ void ExpectAligned(const std::vector<int16_t>& reference, const std::vector<int3
 // one step after a mono mix, which may round either way), and aligned with
 // the clip's original samples.
 void CheckOutput(const std::filesystem::path& root, const MusicEntry& entry);
+
+}  // namespace unpak

@@ -15,6 +15,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 namespace {
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -171,3 +173,5 @@ TEST(PakExtract, WritesTheMatchingEntriesAsUnpakDoes) {
 }
 
 }  // namespace
+
+}  // namespace unpak

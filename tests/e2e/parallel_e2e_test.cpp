@@ -18,6 +18,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 namespace {
 
 // Mixed entries: PCM and encoded targets, failures, duplicate paths, a path
@@ -168,3 +170,5 @@ TEST(Surroundings, AFolderSwappedForALinkMidRunIsNotWrittenThrough) {
 }
 
 }  // namespace
+
+}  // namespace unpak

@@ -18,6 +18,8 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 namespace {
 
 TEST(Unpack, WritesEveryEntryWithItsChunksCappedAndAlignedAudio) {
@@ -109,8 +111,7 @@ TEST(Unpack, AnInterruptedRunLeavesNoTemporaryOrHalfWrittenFile) {
     }
     kill(pid, SIGINT);
   };
-  const ProgramResult result =
-      RunProgram(UNPAK_BINARY, {"unpak", "test.pak"}, dir.path, interrupt);
+  const ProgramResult result = RunProgram(UNPAK_BINARY, {"unpak", "test.pak"}, dir.path, interrupt);
   EXPECT_EQ(result.exitStatus, 128 + SIGINT);
   // Whatever stands is a finished output; nothing else is left. (Its line
   // may be cut: an output is put in place before its line is printed, so
@@ -157,3 +158,5 @@ TEST(CommandLine, UsageMissingCodecAndUnusableArchivesEndTheRunAtOnce) {
 }
 
 }  // namespace
+
+}  // namespace unpak

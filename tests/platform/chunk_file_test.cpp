@@ -11,6 +11,8 @@
 
 #include "platform/byte_order.h"
 
+namespace unpak {
+
 namespace {
 
 TEST(ChunkFileTest, MemoryFindStaysInsideParentAndBlock) {
@@ -89,3 +91,5 @@ TEST(ChunkFileTest, DiskFilesStopShortOf4GiB) {
 }
 
 }  // namespace
+
+}  // namespace unpak

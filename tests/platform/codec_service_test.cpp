@@ -11,7 +11,11 @@
 #include "platform/byte_order.h"
 #include "platform/wave_format.h"
 
+// The opaque stream of the driver interface, which is C and outside the
+// project's namespace.
 struct CodecDriverStream {};
+
+namespace unpak {
 
 namespace {
 
@@ -140,3 +144,5 @@ TEST(CodecService, ConvertsOnlyPreparedHeadersWithinTheirBuffers) {
 }
 
 }  // namespace
+
+}  // namespace unpak

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <memory>
 
+namespace unpak {
+
 std::vector<std::vector<int16_t>> DecodeInPasses(const std::vector<uint8_t>& stream, size_t chunk) {
   std::vector<std::vector<int16_t>> passes;
   const std::unique_ptr<mpg123_handle, void (*)(mpg123_handle*)> handle(
@@ -71,3 +73,5 @@ std::vector<int16_t> ResampleReference(const std::vector<int16_t>& interleaved, 
   output.resize(error ? 0 : done * channels);
   return output;
 }
+
+}  // namespace unpak

@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+namespace unpak {
+
 // A bare MP3 stream fed to libmpg123 `chunk` bytes per pass, as the program
 // feeds its codec: the 16-bit samples each pass gives, with every complete
 // frame out at once (no read-ahead) and nothing trimmed.
@@ -40,3 +42,5 @@ double SnrDb(const std::vector<Sample>& reference, const std::vector<Sample>& ac
 // dither, delay compensated).
 std::vector<int16_t> ResampleReference(const std::vector<int16_t>& interleaved, int channels,
                                        int inputRate, int outputRate);
+
+}  // namespace unpak

@@ -5,6 +5,8 @@
 #include "create/mp3_encoder.h"
 #include "tools/synth.h"
 
+namespace unpak {
+
 EncodedClip MakeEncodedClip(int channels, int rate, int frames, uint32_t seed, int bitrateKbps) {
   EncodedClip clip{channels, rate, bitrateKbps, SynthesizeMusic(channels, rate, frames, seed),
                    {},       0};
@@ -27,3 +29,5 @@ FormatBlock ClipSourceFormat(const EncodedClip& clip) {
       static_cast<uint16_t>(clip.channels), static_cast<uint32_t>(clip.rate),
       static_cast<uint32_t>(clip.bitrateKbps) * 1000u, clip.blockSize, kLameCodecDelay);
 }
+
+}  // namespace unpak

@@ -5,6 +5,8 @@
 
 #include "archive/pak_writer.h"
 
+namespace unpak {
+
 // LAME puts this many frames of delay before the audio (encoder 576 +
 // decoder 529): the nCodecDelay that lines decoded audio up with the input,
 // which `pak create` measures and the tests expect.
@@ -25,3 +27,5 @@ EncodedClip MakeEncodedClip(int channels, int rate, int frames, uint32_t seed, i
 
 // The clip's MPEG Layer-3 source format: nCodecDelay LAME's delay.
 FormatBlock ClipSourceFormat(const EncodedClip& clip);
+
+}  // namespace unpak

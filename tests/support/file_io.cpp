@@ -5,6 +5,8 @@
 #include <iterator>
 #include <system_error>
 
+namespace unpak {
+
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -26,3 +28,5 @@ std::vector<std::string> ListTree(const std::filesystem::path& root) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+}  // namespace unpak

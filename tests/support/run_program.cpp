@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace unpak {
+
 namespace {
 
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;
@@ -64,3 +66,5 @@ std::string MountNamespaceOption() {
   }
   return "";
 }
+
+}  // namespace unpak

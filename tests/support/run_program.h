@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace unpak {
+
 struct ProgramResult {
   int exitStatus = -1;  // 0..255, or 128 + the signal that ended the program
   std::string out;
@@ -53,3 +55,5 @@ inline ProgramResult RunPak(std::vector<std::string> arguments, const std::files
   return RunProgram(UNPAK_PAK_BINARY, arguments, cwd);
 }
 #endif
+
+}  // namespace unpak

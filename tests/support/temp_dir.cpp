@@ -5,6 +5,8 @@
 #include <string>
 #include <system_error>
 
+namespace unpak {
+
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "unpak-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) != nullptr) path = pattern;
@@ -14,3 +16,5 @@ TempDir::~TempDir() {
   std::error_code ignored;
   if (!path.empty()) std::filesystem::remove_all(path, ignored);
 }
+
+}  // namespace unpak

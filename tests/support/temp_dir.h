@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+namespace unpak {
+
 // A private folder under the system's temporary directory, removed with all
 // its contents when the object goes away.
 struct TempDir {
@@ -12,3 +14,5 @@ struct TempDir {
 
   std::filesystem::path path;
 };
+
+}  // namespace unpak

@@ -1,5 +1,7 @@
 #include "tests/support/wave_bytes.h"
 
+namespace unpak {
+
 std::vector<uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
 
 void AppendBytes(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes) {
@@ -28,3 +30,5 @@ std::vector<int32_t> PcmValues(const std::vector<uint8_t>& bytes, int bits) {
   }
   return values;
 }
+
+}  // namespace unpak

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace unpak {
+
 std::vector<uint8_t> Text(const std::string& text);
 void AppendBytes(std::vector<uint8_t>* out, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> Le32(uint32_t value);
@@ -17,3 +19,5 @@ std::vector<uint8_t> ChunkBytes(const std::string& id, const std::vector<uint8_t
 // Signed sample values of little-endian PCM of 8 (stored with an offset of
 // 128), 16, 24 or 32 bits.
 std::vector<int32_t> PcmValues(const std::vector<uint8_t>& bytes, int bits);
+
+}  // namespace unpak

@@ -1,8 +1,0 @@
-#pragma once
-
-#include <cstdint>
-
-// Compares the free space of the file system holding the current directory
-// with `needed`. When it is short, says so and asks on the controlling
-// terminal whether to go on. True means go on.
-bool CheckFreeSpace(uint64_t needed);

@@ -1,7 +1,0 @@
-#pragma once
-
-// What both programs do first: standard descriptors that are closed are
-// opened on /dev/null (so that no archive or output file takes their
-// numbers), messages are prefixed with `programName`, and temporary files
-// are cleaned up on the signals that end a run.
-void PrepareProcess(const char* programName);

@@ -1,0 +1,26 @@
+#pragma once
+
+// Damage in a stream of MPEG Layer III frames that a decoder passes over
+// quietly, found by walking the frame headers.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace unpak {
+
+struct StreamDamage {
+  uint32_t frames = 0;        // whole frames found
+  uint32_t gaps = 0;          // places where bytes that are no frame had to be skipped
+  uint64_t skippedBytes = 0;  // their bytes
+  bool endsInsideFrame = false;
+  bool freeFormat = false;  // frames without a stated length: not walked further
+};
+
+StreamDamage FindStreamDamage(const uint8_t* data, size_t size);
+
+// What is wrong, in words; empty when nothing is.
+std::vector<std::string> DescribeDamage(const StreamDamage& damage);
+
+}  // namespace unpak

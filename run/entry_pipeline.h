@@ -1,0 +1,26 @@
+#pragma once
+
+// The order a run converts and finishes its selected entries in: one by one
+// on this thread, or converted ahead by workers and finished here in
+// archive order, with the same transcript either way.
+
+#include <cstdint>
+
+#include "run/entry_selection.h"
+#include "run/unpack_options.h"
+
+namespace unpak {
+
+struct RunCounts {
+  uint32_t entries = 0;
+  uint32_t failed = 0;
+  bool stopped = false;
+};
+
+void RunInOrder(const OpenedArchive& archive, const UnpackOptions& options, Selection& selection,
+                RunCounts* counts);
+
+void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, Selection& selection,
+                   RunCounts* counts);
+
+}  // namespace unpak

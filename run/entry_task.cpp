@@ -1,0 +1,106 @@
+#include "run/entry_task.h"
+
+#include <algorithm>
+
+#include "archive/entry_path.h"
+#include "convert/entry_facts.h"
+#include "convert/stream_damage.h"
+#include "convert/unpack_entry.h"
+#include "platform/directories.h"
+#include "platform/mapped_file.h"
+#include "platform/parent_directory.h"
+#include "run/output_path.h"
+
+namespace unpak {
+
+namespace {
+
+void ReportEntry(const EntryTask& task, const std::string& text) {
+  if (task.path.empty()) {
+    ConsoleError("entry %u: %s", task.index, text.c_str());
+  } else {
+    ConsoleError("entry %u (%s): %s", task.index, DisplayName(task.path).c_str(), text.c_str());
+  }
+}
+
+void CheckDamage(const EntryView& view, const EntryFacts& facts, uint64_t decodedBytes,
+                 EntryTask& task) {
+  const int64_t available = int64_t{view.payloadSize} - facts.layout.dataStart;
+  const size_t streamSize =
+      static_cast<size_t>(std::clamp<int64_t>(available, 0, facts.layout.compressedSize));
+  task.damage = DescribeDamage(FindStreamDamage(view.payload + facts.layout.dataStart, streamSize));
+  if (facts.layout.hasDecodedLength && decodedBytes < facts.layout.decodedLength &&
+      facts.decoded.nBlockAlign != 0) {
+    const uint64_t missing =
+        (facts.layout.decodedLength - decodedBytes) / facts.decoded.nBlockAlign;
+    task.damage.push_back("the decoded audio is " + std::to_string(missing) +
+                          " sample frames shorter than the entry states");
+  }
+}
+
+}  // namespace
+
+void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, EntryTask& task) {
+  const uint8_t* record =
+      archive.data + archive.header.entryTableOffset + uint64_t{task.index} * kPakEntrySize;
+  const PakEntry entry = ReadPakEntry(archive.data, archive.header, task.index);
+  EntryView view;
+  task.ok = ResolvePakEntry(archive.data, archive.size, archive.header, entry, &view, &task.reason);
+  if (view.path != nullptr) task.path = view.path;
+  // Nothing is written while testing, so only the path's form counts then.
+  if (task.ok) {
+    task.ok = options.keepOutputs ? CheckOutputPath(task.path, &task.reason)
+                                  : CheckOutputPathForm(task.path, &task.reason);
+  }
+  if (task.ok) {
+    ConsolePrint("%s %s : ", options.lineVerb, DisplayName(task.path).c_str());
+    task.lineStarted = true;
+    EntryFacts facts;
+    EntryResult result;
+    std::string transcriptLine;
+    task.ok = InspectEntry(view.targetFormat, view.payload, view.payloadSize, &facts, &task.reason,
+                           &transcriptLine);
+    if (!transcriptLine.empty()) ConsolePrint("%s", transcriptLine.c_str());
+    task.ok = task.ok && UnpackEntry(facts, view.payload, view.payloadSize, options.keepOutputs,
+                                     &result, &task.reason);
+    if (task.ok && options.reportDamage) CheckDamage(view, facts, result.decodedBytes, task);
+    task.output = std::move(result.output);
+  }
+  if (MappedBytesLost(record, kPakEntrySize) ||
+      (view.path != nullptr && MappedBytesLost(view.path, task.path.size() + 1)) ||
+      (view.payload != nullptr && MappedBytesLost(view.payload, view.payloadSize))) {
+    task.ok = false;
+    task.archiveUnreadable = true;
+    task.output.reset();
+  }
+}
+
+bool FinishEntry(const OpenedArchive& archive, const UnpackOptions& options, EntryTask& task) {
+  if (task.ok && task.output) {
+    // The folders are opened step by step without following links: a link
+    // that appeared on the way while the entry was converted, or appears
+    // while it is placed, is refused or bypassed, never written through.
+    const std::string path = NativePath(task.path);
+    DirectoryHandle parent;
+    task.ok = EnsureParentDirectories(path, &task.reason) &&
+              OpenParentDirectory(path, &parent, &task.reason) &&
+              PlacePendingOutputIn(std::move(task.output), parent.fd,
+                                   path.substr(path.rfind('/') + 1), path, &task.reason);
+  }
+  if (task.lineStarted) {
+    const char* verdict = "";
+    if (options.reportDamage)
+      verdict = !task.ok ? " failed" : task.damage.empty() ? " ok" : " damaged";
+    ConsoleEndLine((std::string(verdict) + "\n").c_str());
+  }
+  if (task.archiveUnreadable) {
+    ReportEntry(task, std::string("cannot read the archive ") + archive.name +
+                          " any more (it changed while being read, or an I/O error)");
+    return false;
+  }
+  if (!task.ok) ReportEntry(task, task.reason);
+  for (const std::string& problem : task.damage) ReportEntry(task, "damaged: " + problem);
+  return true;
+}
+
+}  // namespace unpak

@@ -1,0 +1,64 @@
+#include "run/unpack_archive.h"
+
+#include <sched.h>
+
+#include <algorithm>
+
+#include "archive/pak_file.h"
+#include "platform/console.h"
+#include "platform/output_file.h"
+#include "run/entry_pipeline.h"
+#include "run/entry_selection.h"
+#include "run/free_space.h"
+#include "run/needed_space.h"
+
+namespace unpak {
+
+unsigned AvailableCores() {
+  cpu_set_t cores;
+  if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
+  return std::clamp(static_cast<unsigned>(CPU_COUNT(&cores)), 1u, kMaxWorkers);
+}
+
+UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options) {
+  std::string reason;
+  OpenedArchive archive{archivePath, nullptr, 0, {}};
+  MappedFilePtr file = OpenPakFile(archivePath, &archive.header, &reason);
+  if (!file) {
+    ConsoleError("%s: %s", archivePath, reason.c_str());
+    return UnpackStatus::kArchiveUnreadable;
+  }
+  archive.data = file->data;
+  archive.size = file->size;
+  if (options.keepOutputs) ProtectFromOutputs(file->device, file->inode);
+
+  Selection selection{archive, options.patterns, std::vector<bool>(options.patterns.size())};
+  if (options.keepOutputs) {
+    const uint64_t needed =
+        options.computeNeededSpace ? NeededSpace(selection) : archive.header.totalUnpackedSize;
+    if (!CheckFreeSpace(needed)) return UnpackStatus::kDeclined;
+  }
+  RunCounts counts;
+  if (options.workers <= 1) {
+    RunInOrder(archive, options, selection, &counts);
+  } else {
+    RunInParallel(archive, options, selection, &counts);
+  }
+  if (counts.stopped) return UnpackStatus::kArchiveUnreadable;
+
+  bool unmatched = false;
+  for (size_t i = 0; i < options.patterns.size(); ++i) {
+    if (selection.matched[i]) continue;
+    ConsoleError("%s: no entry matches %s", archivePath, options.patterns[i].c_str());
+    unmatched = true;
+  }
+  if (options.reportDamage) {
+    ConsolePrint("%u entries tested: %u ok, %u failed or damaged\n", counts.entries,
+                 counts.entries - counts.failed, counts.failed);
+  } else if (counts.failed > 0) {
+    ConsoleError("%u of %u entries failed", counts.failed, counts.entries);
+  }
+  return counts.failed > 0 || unmatched ? UnpackStatus::kEntriesFailed : UnpackStatus::kOk;
+}
+
+}  // namespace unpak
