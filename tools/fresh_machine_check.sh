@@ -43,7 +43,7 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 echo "fresh-machine: commit $commit on a fresh Debian 12 root"
 # The mounts live in this namespace only and go with it.
 unshare --mount --propagation private /bin/bash -euo pipefail -c '
-  root=$1 cache=$2
+  root=$1 cache=$2 conformance=$3
   # The root as a mount point of its own, so that tests can make private
   # mount namespaces (a tmpfs for a full disk) inside the chroot too.
   mount --bind "$root" "$root"
@@ -51,9 +51,15 @@ unshare --mount --propagation private /bin/bash -euo pipefail -c '
   mount --rbind /dev "$root/dev"
   mount -t tmpfs tmpfs "$root/tmp"
   mount --bind "$cache/apt-archives" "$root/var/cache/apt/archives"
+  # The shared conformance streams, read-only, where the tests look for them
+  # beside the checkout, when this machine has them.
+  if [ -d "$conformance" ]; then
+    mkdir -p "$root/root/shared/conformance"
+    mount --bind -o ro "$conformance" "$root/root/shared/conformance"
+  fi
   chroot "$root" /bin/bash -euo pipefail -c "
     cd /root/unpak
     ./quickstart.sh
     ./run-tests.sh normal"
-' fresh-machine "$root" "$cache"
+' fresh-machine "$root" "$cache" "$src/../shared/conformance"
 echo "fresh-machine: passed"
