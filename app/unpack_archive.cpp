@@ -134,7 +134,9 @@ void CheckDamage(const EntryView& view, const EntryFacts& facts, uint64_t decode
 
 // The part of an entry's work that may run ahead of its turn: everything but
 // putting the output in its place and reporting.
-void ConvertEntry(const Archive& archive, const UnpackOptions& options, EntryTask& task) {
+// With `helpers`, a long entry may be decoded in segments that they help with.
+void ConvertEntry(const Archive& archive, const UnpackOptions& options, EntryTask& task,
+                  SegmentHelpers* helpers = nullptr) {
   const uint8_t* record =
       archive.data + archive.header.entryTableOffset + uint64_t{task.index} * kPakEntrySize;
   const PakEntry entry = ReadPakEntry(archive.data, archive.header, task.index);
@@ -154,7 +156,7 @@ void ConvertEntry(const Archive& archive, const UnpackOptions& options, EntryTas
     task.ok =
         InspectEntry(view.targetFormat, view.payload, view.payloadSize, &facts, &task.reason) &&
         UnpackEntry(facts, view.payload, view.payloadSize, options.keepOutputs, &result,
-                    &task.reason);
+                    &task.reason, helpers);
     if (task.ok && options.reportDamage) CheckDamage(view, facts, result.decodedBytes, task);
     task.output = std::move(result.output);
   }
@@ -231,27 +233,34 @@ struct Pipeline {
   uint32_t next = 0;                             // the next entry to claim
   size_t window = 0;
   bool stop = false;
+  // Workers left without entries decode segments of the long entries still
+  // being converted.
+  SegmentHelpers helpers;
 };
 
 void RunWorker(const Archive& archive, const UnpackOptions& options, Selection& selection,
                Pipeline& pipeline) {
   for (;;) {
     EntryTask* task = nullptr;
+    bool split = false;
     {
       std::unique_lock<std::mutex> lock(pipeline.mutex);
       pipeline.changed.wait(lock, [&] {
         return pipeline.stop || pipeline.next >= archive.header.entryCount ||
                pipeline.tasks.size() < pipeline.window;
       });
-      if (pipeline.stop || pipeline.next >= archive.header.entryCount) return;
+      if (pipeline.stop) return;
+      if (pipeline.next >= archive.header.entryCount) break;
       pipeline.tasks.push_back(std::make_unique<EntryTask>());
       task = pipeline.tasks.back().get();
       task->index = pipeline.next;
       pipeline.next = NextSelected(selection, pipeline.next + 1);
+      // Splitting pays once fewer entries are left than workers to take them.
+      split = archive.header.entryCount - pipeline.next < options.workers;
     }
     pipeline.changed.notify_all();
     SetConsoleCapture(&task->transcript);
-    ConvertEntry(archive, options, *task);
+    ConvertEntry(archive, options, *task, split ? &pipeline.helpers : nullptr);
     SetConsoleCapture(nullptr);
     // Notified under the lock: once it sees the task finished, the printing
     // thread may destroy it.
@@ -259,6 +268,7 @@ void RunWorker(const Archive& archive, const UnpackOptions& options, Selection& 
     task->transcript.finished = true;
     task->transcript.changed.notify_all();
   }
+  HelpWithSegments(pipeline.helpers);
 }
 
 // Prints the transcript of `task` as it grows, until the task is converted.
@@ -286,6 +296,7 @@ void RunInParallel(const Archive& archive, const UnpackOptions& options, Selecti
   Pipeline pipeline;
   pipeline.next = NextSelected(selection, 0);
   pipeline.window = size_t{std::min(options.workers, kMaxWorkers)} * kTasksAheadPerWorker + 1;
+  pipeline.helpers.ahead = std::min(options.workers, kMaxWorkers);
   std::vector<std::thread> workers;
   for (unsigned i = 0; i < std::min(options.workers, kMaxWorkers); ++i) {
     workers.emplace_back(RunWorker, std::cref(archive), std::cref(options), std::ref(selection),
@@ -312,6 +323,7 @@ void RunInParallel(const Archive& archive, const UnpackOptions& options, Selecti
     pipeline.changed.notify_all();
     if (counts->stopped) break;
   }
+  CloseSegmentHelpers(pipeline.helpers);
   for (std::thread& worker : workers) worker.join();
 }
 
