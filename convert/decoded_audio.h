@@ -5,7 +5,6 @@
 // and the cap at the stated length.
 
 #include <cstdint>
-
 #include <string>
 
 #include "platform/chunk_file.h"
