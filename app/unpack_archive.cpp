@@ -296,7 +296,8 @@ void RunInParallel(const Archive& archive, const UnpackOptions& options, Selecti
   Pipeline pipeline;
   pipeline.next = NextSelected(selection, 0);
   pipeline.window = size_t{std::min(options.workers, kMaxWorkers)} * kTasksAheadPerWorker + 1;
-  pipeline.helpers.ahead = std::min(options.workers, kMaxWorkers);
+  // As many segments at once as workers: each has one to decode.
+  pipeline.helpers.ahead = std::min(options.workers, kMaxWorkers) - 1;
   std::vector<std::thread> workers;
   for (unsigned i = 0; i < std::min(options.workers, kMaxWorkers); ++i) {
     workers.emplace_back(RunWorker, std::cref(archive), std::cref(options), std::ref(selection),

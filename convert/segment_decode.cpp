@@ -93,6 +93,10 @@ void DecodeSegment(const SegmentSource& source, size_t index, SegmentDecoderPtr*
     warmUpLeft = uint64_t{warmUp} * plan.frameBytes;
   }
   SegmentDecoder& d = **decoder;
+  // Its audio at once, without the copies of a growing buffer (the last
+  // segment's tail past its frames, if any, grows it).
+  audio->pcm.reserve(size_t{plan.frameBytes} * (last ? plan.frameStarts.size() - first
+                                                      : plan.firstFrames[index + 1] - first));
   // Slices end where the loop's passes end, so that each piece of audio
   // comes out in the pass it would come out in when decoded whole.
   while (d.position < stop) {
