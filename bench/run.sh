@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks unpak on about 20 minutes of real music: wall time on every core
 # and on one (taskset -c 0) against mpg123 decoding the same MP3 files, the CPU
-# time of both unpak runs, and peak memory not counting the mapped archive.
+# time of both unpak runs, and peak memory not counting the mapped archive;
+# then the same music as one 20-minute entry, on every core against mpg123 and
+# against one core's output and transcript.
 #
 # Usage: bench/run.sh [BUILD_DIR]      (default: build-bench in the source tree)
 # REPS=N sets the number of timed repetitions (default 5; the median counts).
@@ -20,6 +22,7 @@ CLIP_SECONDS=120          # from each of the package's 10 tracks
 CORPUS_RECIPE="first ${CLIP_SECONDS}s, 44100 Hz stereo, 16-bit WAV"
 PARALLEL_TARGET=0.55      # unpak on every core: wall time at most this times mpg123's
 SERIAL_TARGET=1.00        # unpak on one core
+SINGLE_TARGET=0.55        # one long entry on every core
 CPU_TARGET=1.05           # CPU time on every core at most this times the serial run's
 MEMORY_TARGET_MIB=32      # peak Rss outside the archive mapping below this
 
@@ -76,6 +79,27 @@ prepare_corpus() {
   rm -rf "$WORK/mp3" && mkdir -p "$WORK/mp3"
   CODEC_DELAY=$(python3 "$BENCH/extract_mp3.py" "$WORK/music.pak" "$WORK/mp3")
   MP3S=("$WORK"/mp3/*.mp3)
+  prepare_long_entry
+}
+
+# long.pak: the corpus's tracks joined into one WAV file, one entry.
+prepare_long_entry() {
+  local wav=$WORK/long/long.wav
+  if [[ ! -s $wav || $wav -ot $WORK/recipe ]]; then
+    log "joining the tracks into one entry"
+    mkdir -p "$WORK/long"
+    printf "file '%s'\n" "$WORK"/wav/*.wav >"$WORK/long-list.txt"
+    ffmpeg -v error -nostdin -y -f concat -safe 0 -i "$WORK/long-list.txt" -c copy "$wav.tmp.wav"
+    mv "$wav.tmp.wav" "$wav"
+    rm -f "$WORK/long.pak"
+  fi
+  if [[ ! $WORK/long.pak -nt $BUILD/bin/pak ]]; then
+    log "pak create long.pak"
+    "$BUILD/bin/pak" create -b 128 "$WORK/long.pak" "$WORK/long" >/dev/null
+  fi
+  rm -rf "$WORK/mp3-long" && mkdir -p "$WORK/mp3-long"
+  python3 "$BENCH/extract_mp3.py" "$WORK/long.pak" "$WORK/mp3-long" >/dev/null
+  LONG_MP3=("$WORK"/mp3-long/*.mp3)
 }
 
 # "wall cpu" seconds of one command (cpu: user + system, its children
@@ -122,6 +146,26 @@ time_decoders() {
   MPG123_SECONDS=$(median "${mpg123[@]:1}")
 }
 
+# One long entry: unpak on every core and on one, each with its transcript,
+# and mpg123, alternating.
+time_long_entry() {
+  local long=() mpg123=() rep wall cpu
+  for ((rep = 0; rep <= REPS; rep++)); do  # pass 0 warms up and is not counted
+    fresh_dir "$WORK/out-long"
+    fresh_dir "$WORK/out-long-serial"
+    read -r wall cpu < <(seconds bash -c 'cd "$1" && "$2" "$3" >../long-transcript.txt' _ \
+      "$WORK/out-long" "$BUILD/bin/unpak" "$WORK/long.pak") || { log "unpak failed"; return 1; }
+    long+=("$wall")
+    (cd "$WORK/out-long-serial" && taskset -c 0 "$BUILD/bin/unpak" "$WORK/long.pak" \
+      >../long-transcript-serial.txt) || { log "unpak on one core failed"; return 1; }
+    read -r wall cpu < <(seconds mpg123 -q --no-gapless -w "$WORK/long-mpg123.wav" "${LONG_MP3[0]}") ||
+      { log "mpg123 failed"; return 1; }
+    mpg123+=("$wall")
+  done
+  LONG_SECONDS=$(median "${long[@]:1}")
+  LONG_MPG123_SECONDS=$(median "${mpg123[@]:1}")
+}
+
 # Reports `value` (a ratio) against `target`: name, value, target, text.
 report_ratio() {
   report "$1" "$(awk -v r="$2" -v t="$3" 'BEGIN { print (r <= t) }')" "$4 (ratio $2, target <= $3)"
@@ -165,6 +209,17 @@ main() {
     report speed 0 "no timing: a decoder failed"
   fi
 
+  if time_long_entry; then
+    report_ratio single "$(ratio "$LONG_SECONDS" "$LONG_MPG123_SECONDS")" "$SINGLE_TARGET" \
+      "one 20-minute entry: unpak ${LONG_SECONDS}s on every core ($(nproc)), mpg123 ${LONG_MPG123_SECONDS}s"
+    local same=1
+    diff -r "$WORK/out-long" "$WORK/out-long-serial" >&2 || same=0
+    cmp "$WORK/long-transcript.txt" "$WORK/long-transcript-serial.txt" >&2 || same=0
+    report single-outputs "$same" "one 20-minute entry: file and transcript on every core equal one core's"
+  else
+    report single 0 "no timing of the long entry: a decoder failed"
+  fi
+
   fresh_dir "$WORK/out-unpak"
   local peaks peak archive_rss ok status=0
   peaks=$(cd "$WORK/out-unpak" &&
@@ -173,7 +228,8 @@ main() {
   ok=$(awk -v p="$peak" -v t="$MEMORY_TARGET_MIB" -v s="$status" 'BEGIN { print (s == 0 && p < t) }')
   report memory "$ok" "unpak peak ${peak} MiB without the archive mapping (up to ${archive_rss} MiB), exit status $status (target < $MEMORY_TARGET_MIB MiB)"
 
-  rm -rf "$WORK/out-unpak" "$WORK/out-serial" "$WORK/out-mpg123"
+  rm -rf "$WORK/out-unpak" "$WORK/out-serial" "$WORK/out-mpg123" "$WORK/out-long" \
+    "$WORK/out-long-serial" "$WORK/long-mpg123.wav"
   return "$FAILED"
 }
 

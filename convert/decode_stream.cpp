@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "convert/conversion_buffers.h"
+#include "convert/decoded_audio.h"
 #include "convert/source_format.h"
 #include "platform/codec_service.h"
 #include "platform/console.h"
@@ -13,54 +14,11 @@ namespace unpak {
 
 namespace {
 
-constexpr uint32_t kBlocksPerPass = 32;
 constexpr uint32_t kFallbackDestinationSize = 4096;
-// Caps on the buffers that the format's fields and the codec's size answer
-// would size, whatever they say. Real formats stay far below them (a frame is
-// at most 1441 bytes at a fixed bitrate and a pass's audio a few MiB), so
-// their passes are as the format makes them; output that does not fit the
-// destination comes out of further calls within the same pass.
-constexpr uint32_t kMaxSourceChunkSize = 128 * 1024;
+// A cap on the buffer that the codec's size answer would size, whatever it
+// says. A pass's audio stays far below it (a few MiB at most); output that
+// does not fit the destination comes out of further calls within the pass.
 constexpr uint32_t kMaxDestinationChunkSize = 1024 * 1024;
-
-// Where decoded audio goes: the codec delay is cut from its front, across as
-// many passes as it takes, and it is capped at decodedLength bytes.
-struct DecodedAudio {
-  ChunkFile& destination;
-  uint64_t delayLeft;  // bytes
-  uint32_t decodedLength;
-  uint16_t bitsPerSample;
-  uint64_t written = 0;
-  bool capped = false;
-};
-
-// The codec delay in bytes of the output: nCodecDelay frames at the source's
-// rate, which are fewer or more frames when the output has another rate.
-uint64_t DelayBytes(const WaveFormat& source, const WaveFormat& output, uint16_t codecDelay) {
-  uint64_t frames = codecDelay;
-  if (output.nSamplesPerSec != source.nSamplesPerSec && source.nSamplesPerSec != 0) {
-    frames = (uint64_t{codecDelay} * output.nSamplesPerSec + source.nSamplesPerSec / 2) /
-             source.nSamplesPerSec;
-  }
-  return uint64_t{output.wBitsPerSample} * frames * output.nChannels / 8;
-}
-
-// Writes one call's output, past the delay and up to the cap. False when
-// the write fails.
-bool WriteAudio(DecodedAudio& audio, const uint8_t* data, uint32_t produced) {
-  const uint32_t skip = static_cast<uint32_t>(std::min<uint64_t>(audio.delayLeft, produced));
-  audio.delayLeft -= skip;
-  int64_t length = produced - skip;
-  audio.written += static_cast<uint64_t>(length);
-  if (audio.written > audio.decodedLength) {
-    length -= static_cast<int64_t>(audio.written - audio.decodedLength);
-    // Odd lengths of 8-bit audio lose two bytes, as they always have.
-    if (audio.bitsPerSample == 8 && audio.decodedLength % 2 == 1) length -= 2;
-    audio.capped = true;
-  }
-  return length <= 0 ||
-         ChunkWrite(audio.destination, data + skip, static_cast<int32_t>(length)) == length;
-}
 
 // The codec stream, its buffers, the source bytes it has not taken yet (at
 // the front of the source buffer) and where its audio goes.
@@ -78,7 +36,7 @@ bool ConvertCarried(DecodeLoop& loop, uint32_t flags, std::string* reason) {
   CodecStreamHeader& header = loop.buffers.header;
   header.cbSrcLength = loop.carried;
   if (!CodecStreamConvert(loop.stream, header, flags)) {
-    *reason = "the MP3 audio cannot be decoded: " + CodecStreamError(loop.stream);
+    *reason = DecodeFailure(loop.stream);
     return false;
   }
   if (!WriteAudio(loop.audio, loop.buffers.destination.data(), header.cbDstLengthUsed)) {
@@ -125,8 +83,7 @@ bool DecodeStream(ChunkFile& destination, std::span<const uint8_t> destinationFo
   if (!stream) return false;
 
   const WaveFormat output = ReadWaveFormat(destinationFormat.data());
-  const uint32_t sourceChunkSize =
-      std::min(uint32_t{mpeg.nBlockSize} * kBlocksPerPass, kMaxSourceChunkSize);
+  const uint32_t sourceChunkSize = DecodePassSize(mpeg);
   uint32_t destinationChunkSize = kFallbackDestinationSize;
   if (!CodecStreamSize(*stream, sourceChunkSize, &destinationChunkSize, kStreamSizeSource) ||
       destinationChunkSize == 0) {

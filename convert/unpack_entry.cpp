@@ -95,7 +95,8 @@ int OpenOutput(bool keepOutput, PendingOutputPtr* pending, std::string* reason) 
 }
 
 bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
-                  bool keepOutput, EntryResult* result, std::string* reason) {
+                  bool keepOutput, EntryResult* result, std::string* reason,
+                  SegmentHelpers* helpers) {
   ChunkFilePtr source = OpenChunkFileInMemory(payload, payloadSize);
   PendingOutputPtr pending;
   const int fd = OpenOutput(keepOutput, &pending, reason);
@@ -128,10 +129,19 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
   data.ckid = MakeFourCC("data");
   ChunkCreate(*output, data, 0);
   if (facts.intermediate.empty()) {
-    if (!DecodeStream(*output, facts.targetBlock, facts.sourceFormat, *source,
-                      layout.compressedSize, layout.decodedLength, &result->decodedBytes, reason)) {
-      return false;
-    }
+    // The compressed audio as far as the payload holds it.
+    const std::span<const uint8_t> stream(
+        payload + layout.dataStart,
+        std::clamp<int64_t>(int64_t{payloadSize} - layout.dataStart, 0, layout.compressedSize));
+    SegmentPlan plan;
+    const bool decoded =
+        helpers != nullptr && PlanSegments(facts, stream, &plan)
+            ? DecodeStreamInSegments(*helpers, plan, *output, facts.targetBlock, facts.sourceFormat,
+                                     stream, layout.decodedLength, &result->decodedBytes, reason)
+            : DecodeStream(*output, facts.targetBlock, facts.sourceFormat, *source,
+                           layout.compressedSize, layout.decodedLength, &result->decodedBytes,
+                           reason);
+    if (!decoded) return false;
     ChunkFlush(*output);
   } else if (!DecodeAndEncode(facts, *source, *output, ScratchDirectory(keepOutput),
                               &result->decodedBytes, reason)) {
@@ -156,11 +166,12 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
 }  // namespace
 
 bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
-                 bool keepOutput, EntryResult* result, std::string* reason) {
+                 bool keepOutput, EntryResult* result, std::string* reason,
+                 SegmentHelpers* helpers) {
   // A failed allocation fails the entry alone; what it had begun is undone
   // on the way out.
   try {
-    return RebuildEntry(facts, payload, payloadSize, keepOutput, result, reason);
+    return RebuildEntry(facts, payload, payloadSize, keepOutput, result, reason, helpers);
   } catch (const std::bad_alloc&) {
     *reason = "out of memory";
     return false;

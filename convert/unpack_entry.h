@@ -4,6 +4,7 @@
 #include <string>
 
 #include "convert/entry_facts.h"
+#include "convert/segmented_stream.h"
 #include "platform/output_file.h"
 
 namespace unpak {
@@ -21,9 +22,11 @@ struct EntryResult {
 // file is written under a temporary name in the current directory, for the
 // caller to put in its place; without, everything is decoded and encoded as
 // for a file, then discarded, and nothing is written in the current
-// directory. False, with the reason, when the entry cannot be converted;
-// nothing is then left behind.
+// directory. With `helpers`, a long entry with a PCM target is decoded in
+// segments that idle threads of the run may take on. False, with the reason,
+// when the entry cannot be converted; nothing is then left behind.
 bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
-                 bool keepOutput, EntryResult* result, std::string* reason);
+                 bool keepOutput, EntryResult* result, std::string* reason,
+                 SegmentHelpers* helpers = nullptr);
 
 }  // namespace unpak

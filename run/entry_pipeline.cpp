@@ -32,28 +32,35 @@ struct Pipeline {
   uint32_t next = 0;                             // the next entry to claim
   size_t window = 0;
   bool stop = false;
+  // Workers left without entries decode segments of the long entries still
+  // being converted.
+  SegmentHelpers helpers;
 };
 
 void RunWorker(const OpenedArchive& archive, const UnpackOptions& options, Selection& selection,
                Pipeline& pipeline) {
   for (;;) {
     EntryTask* task = nullptr;
+    bool split = false;
     {
       std::unique_lock<std::mutex> lock(pipeline.mutex);
       pipeline.changed.wait(lock, [&] {
         return pipeline.stop || pipeline.next >= archive.header.entryCount ||
                pipeline.tasks.size() < pipeline.window;
       });
-      if (pipeline.stop || pipeline.next >= archive.header.entryCount) return;
+      if (pipeline.stop) return;
+      if (pipeline.next >= archive.header.entryCount) break;
       pipeline.tasks.push_back(std::make_unique<EntryTask>());
       task = pipeline.tasks.back().get();
       task->index = pipeline.next;
       pipeline.next = NextSelected(selection, pipeline.next + 1);
+      // Splitting pays once fewer entries are left than workers to take them.
+      split = archive.header.entryCount - pipeline.next < options.workers;
     }
     pipeline.changed.notify_all();
     {
       const ScopedConsoleCapture capture(task->transcript);
-      ConvertEntry(archive, options, *task);
+      ConvertEntry(archive, options, *task, split ? &pipeline.helpers : nullptr);
     }
     // Notified under the lock: once it sees the task finished, the printing
     // thread may destroy it.
@@ -61,6 +68,7 @@ void RunWorker(const OpenedArchive& archive, const UnpackOptions& options, Selec
     task->transcript.finished = true;
     task->transcript.changed.notify_all();
   }
+  HelpWithSegments(pipeline.helpers);
 }
 
 // Prints the transcript of `task` as it grows, until the task is converted.
@@ -103,6 +111,8 @@ void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, S
   Pipeline pipeline;
   pipeline.next = NextSelected(selection, 0);
   pipeline.window = size_t{std::min(options.workers, kMaxWorkers)} * kTasksAheadPerWorker + 1;
+  // As many segments at once as workers: each has one to decode.
+  pipeline.helpers.ahead = std::min(options.workers, kMaxWorkers) - 1;
   std::vector<std::thread> workers;
   for (unsigned i = 0; i < std::min(options.workers, kMaxWorkers); ++i) {
     workers.emplace_back(RunWorker, std::cref(archive), std::cref(options), std::ref(selection),
@@ -129,6 +139,7 @@ void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, S
     pipeline.changed.notify_all();
     if (counts->stopped) break;
   }
+  CloseSegmentHelpers(pipeline.helpers);
   for (std::thread& worker : workers) worker.join();
 }
 

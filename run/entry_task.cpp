@@ -40,7 +40,8 @@ void CheckDamage(const EntryView& view, const EntryFacts& facts, uint64_t decode
 
 }  // namespace
 
-void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, EntryTask& task) {
+void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, EntryTask& task,
+                  SegmentHelpers* helpers) {
   const uint8_t* record =
       archive.data + archive.header.entryTableOffset + uint64_t{task.index} * kPakEntrySize;
   const PakEntry entry = ReadPakEntry(archive.data, archive.header, task.index);
@@ -62,7 +63,7 @@ void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, En
                            &transcriptLine);
     if (!transcriptLine.empty()) ConsolePrint("%s", transcriptLine.c_str());
     task.ok = task.ok && UnpackEntry(facts, view.payload, view.payloadSize, options.keepOutputs,
-                                     &result, &task.reason);
+                                     &result, &task.reason, helpers);
     if (task.ok && options.reportDamage) CheckDamage(view, facts, result.decodedBytes, task);
     task.output = std::move(result.output);
   }

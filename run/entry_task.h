@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/segmented_stream.h"
 #include "platform/console.h"
 #include "platform/output_file.h"
 #include "run/entry_selection.h"
@@ -28,8 +29,10 @@ struct EntryTask {
 };
 
 // The part of an entry's work that may run ahead of its turn: everything but
-// putting the output in its place and reporting.
-void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, EntryTask& task);
+// putting the output in its place and reporting. With `helpers`, a long entry
+// may be decoded in segments that they help with.
+void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, EntryTask& task,
+                  SegmentHelpers* helpers = nullptr);
 
 // The part of an entry's work done in archive order: its output put in
 // place, its line ended, its problems reported. False when the run must stop.

@@ -23,7 +23,8 @@ namespace unpak {
 namespace {
 
 // Mixed entries: PCM and encoded targets, failures, duplicate paths, a path
-// that is a file for one entry and a folder for a later one, deep paths.
+// that is a file for one entry and a folder for a later one, deep paths,
+// long entries.
 std::vector<uint8_t> MixedArchive() {
   std::vector<PakEntrySource> sources;
   const MusicEntry stereo = PlainMusicEntry("x.wav", StereoClip(), 2, 16);
@@ -39,6 +40,13 @@ std::vector<uint8_t> MixedArchive() {
     sources.push_back(source);
   }
   sources[8].payload.resize(40);  // no "data" chunk
+  // Long entries last, where workers run out of entries and decode their
+  // segments: one whole, one 8-bit and capped inside a segment with chunks
+  // around its audio.
+  static const EncodedClip longClip = MakeEncodedClip(2, 32000, 32000 * 40, 9, 48);
+  sources.push_back(PakSource(PlainMusicEntry("long.wav", longClip, 2, 16)));
+  sources.push_back(PakSource(WithParts(PlainMusicEntry("long8.wav", longClip, 1, 8), 1100001,
+                                        {{"LIST", {1, 2, 3}}}, {{"cue ", {4, 5}}})));
   return BuildPak(sources, 1 << 20);
 }
 
