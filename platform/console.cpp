@@ -27,6 +27,30 @@ ScopedConsoleCapture::ScopedConsoleCapture(ConsoleCapture& next) : previous_(cap
 
 ScopedConsoleCapture::~ScopedConsoleCapture() { capture = previous_; }
 
+void FinishConsoleCapture(ConsoleCapture& capture) {
+  std::lock_guard<std::mutex> lock(capture.mutex);
+  capture.finished = true;
+  capture.changed.notify_all();
+}
+
+void ShowConsoleCapture(ConsoleCapture& capture) {
+  std::unique_lock<std::mutex> lock(capture.mutex);
+  size_t shown = 0;
+  for (;;) {
+    if (shown < capture.text.size()) {
+      const std::string more = capture.text.substr(shown);
+      shown = capture.text.size();
+      lock.unlock();
+      ConsolePrint("%s", more.c_str());
+      lock.lock();
+    } else if (capture.finished) {
+      return;
+    } else {
+      capture.changed.wait(lock);
+    }
+  }
+}
+
 void ConsolePrint(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -41,6 +41,13 @@ class ScopedConsoleCapture {
   ConsoleCapture* previous_;
 };
 
+// Marks `capture` finished. Notified under its lock: once it sees the
+// capture finished, the thread showing it may destroy it.
+void FinishConsoleCapture(ConsoleCapture& capture);
+
+// Prints what `capture` holds as it grows, until it is finished.
+void ShowConsoleCapture(ConsoleCapture& capture);
+
 // A path or name as it may be shown on a terminal: bytes 1 to 31 and 127
 // as \xNN; bytes from 128 up stay as they are.
 std::string DisplayName(const std::string& name);

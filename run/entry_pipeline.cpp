@@ -8,14 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/work_ahead.h"
 #include "run/entry_task.h"
 
 namespace unpak {
 
 namespace {
-
-// Entries converted ahead of the one whose line is being printed, per worker.
-constexpr size_t kTasksAheadPerWorker = 2;
 
 void Count(const EntryTask& task, RunCounts* counts) {
   ++counts->entries;
@@ -62,33 +60,9 @@ void RunWorker(const OpenedArchive& archive, const UnpackOptions& options, Selec
       const ScopedConsoleCapture capture(task->transcript);
       ConvertEntry(archive, options, *task, split ? &pipeline.helpers : nullptr);
     }
-    // Notified under the lock: once it sees the task finished, the printing
-    // thread may destroy it.
-    std::lock_guard<std::mutex> lock(task->transcript.mutex);
-    task->transcript.finished = true;
-    task->transcript.changed.notify_all();
+    FinishConsoleCapture(task->transcript);
   }
   HelpWithSegments(pipeline.helpers);
-}
-
-// Prints the transcript of `task` as it grows, until the task is converted.
-void ShowTranscript(EntryTask& task) {
-  ConsoleCapture& transcript = task.transcript;
-  std::unique_lock<std::mutex> lock(transcript.mutex);
-  size_t shown = 0;
-  for (;;) {
-    if (shown < transcript.text.size()) {
-      const std::string more = transcript.text.substr(shown);
-      shown = transcript.text.size();
-      lock.unlock();
-      ConsolePrint("%s", more.c_str());
-      lock.lock();
-    } else if (transcript.finished) {
-      return;
-    } else {
-      transcript.changed.wait(lock);
-    }
-  }
 }
 
 }  // namespace
@@ -110,7 +84,7 @@ void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, S
                    RunCounts* counts) {
   Pipeline pipeline;
   pipeline.next = NextSelected(selection, 0);
-  pipeline.window = size_t{std::min(options.workers, kMaxWorkers)} * kTasksAheadPerWorker + 1;
+  pipeline.window = WorkWindow(std::min(options.workers, kMaxWorkers));
   // As many segments at once as workers: each has one to decode.
   pipeline.helpers.ahead = std::min(options.workers, kMaxWorkers) - 1;
   std::vector<std::thread> workers;
@@ -128,7 +102,7 @@ void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, S
       if (pipeline.tasks.empty()) break;
       task = pipeline.tasks.front().get();
     }
-    ShowTranscript(*task);
+    ShowConsoleCapture(task->transcript);
     counts->stopped = !FinishEntry(archive, options, *task);
     Count(*task, counts);
     {
