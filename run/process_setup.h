@@ -5,3 +5,7 @@
 // numbers), messages are prefixed with `programName`, and temporary files
 // are cleaned up on the signals that end a run.
 void PrepareProcess(const char* programName);
+
+// Whether standard output was closed when PrepareProcess opened it on
+// /dev/null.
+bool StandardOutputWasClosed();

@@ -65,8 +65,9 @@ TEST_F(UnpackEntryTest, AFullDiskFailsTheEntryAtItsFirstFailedWrite) {
     SetConsoleCapture(&marks);
     setrlimit(RLIMIT_FSIZE, &limit);
     EntryResult result;
-    EXPECT_FALSE(
-        UnpackEntry(facts, payload.data(), uint32_t(payload.size()), c.keep, &result, &reason));
+    EXPECT_FALSE(UnpackEntry(
+        facts, payload.data(), uint32_t(payload.size()),
+        c.keep ? OutputKeeping::kInCurrentDirectory : OutputKeeping::kDiscarded, &result, &reason));
     setrlimit(RLIMIT_FSIZE, &unlimited);
     SetConsoleCapture(nullptr);
     EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
