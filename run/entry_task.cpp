@@ -70,6 +70,7 @@ void PlaceOutput(const OpenedArchive& archive, const UnpackOptions& options, Ent
   task.kept = KeepsExistingFile(archive, options, parent.fd, name);
   if (task.kept) {
     task.output.reset();
+    task.damage.clear();  // nothing of it was written
     return;
   }
   task.ok = PlacePendingOutputIn(std::move(task.output), parent.fd, name, path, &task.reason);
