@@ -27,6 +27,14 @@ CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs) {
       ->check(CLI::Range(1u, kMaxWorkers));
 }
 
+void AddPatternsOption(CLI::App* command, std::vector<std::string>* patterns,
+                       const std::string& help) {
+  command->add_option("PATTERN", *patterns,
+                      help +
+                          ": a path as listed, or a shell pattern with / between folders; "
+                          "letter case is ignored");
+}
+
 bool LoadCodecsForCommand() {
   if (LoadCodecModule()) return true;
   ConsoleError("cannot load the codec module " UNPAK_CODEC_MODULE_NAME);
@@ -39,8 +47,10 @@ int ExitStatusOf(UnpackStatus status) {
       return kPakOk;
     case UnpackStatus::kEntriesFailed:
     case UnpackStatus::kDeclined:
+    case UnpackStatus::kReaderGone:
       return kPakEntriesFailed;
     case UnpackStatus::kArchiveUnreadable:
+    case UnpackStatus::kOutputFailed:
       break;
   }
   return kPakUsageError;

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   AddExtractCommand(pak, &status);
   AddCreateCommand(pak, &status);
   AddUpdateCommand(pak, &status);
+  if (ReportUnknownCommand(pak, argc, argv)) return kPakUsageError;
   try {
     pak.parse(argc, argv);
   } catch (const CLI::Success& done) {
