@@ -5,7 +5,7 @@
 
 CreateStatus CreateArchive(const CreateRequest& request) {
   std::vector<InputFile> inputs;
-  if (!ListInputFiles(request.paths, &inputs)) return CreateStatus::kInputsRefused;
+  if (!ListInputFiles(request.inputs, &inputs)) return CreateStatus::kInputsRefused;
   const std::string& path = request.archive;
   ArchiveOutput output;
   if (!OpenArchiveOutput(path, &output)) return CreateStatus::kArchiveUnwritable;

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "create/input_files.h"
 #include "create/wave_entry.h"
 
 struct CreateRequest {
   std::string archive;
-  std::vector<std::string> paths;  // WAV files and folders
+  std::vector<InputArgument> inputs;  // WAV files and folders
   CreateSettings settings;
 };
 

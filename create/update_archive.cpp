@@ -227,7 +227,7 @@ void PrintSummary(const UpdatePlan& plan) {
 
 UpdateStatus UpdateArchive(const UpdateRequest& request) {
   std::vector<InputFile> inputs;
-  if (!ListInputFiles(request.paths, &inputs)) return UpdateStatus::kInputsRefused;
+  if (!ListInputFiles(request.inputs, &inputs)) return UpdateStatus::kInputsRefused;
   OldArchive old;
   if (!ReadOldArchive(request.archive, &old)) return UpdateStatus::kArchiveUnusable;
   const std::string& path = request.output.empty() ? request.archive : request.output;

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "create/input_files.h"
 #include "create/wave_entry.h"
 
 struct UpdateRequest {
   std::string archive;
   std::string output;              // empty: the archive itself
-  std::vector<std::string> paths;  // WAV files and folders
+  std::vector<InputArgument> inputs;  // WAV files and folders
   CreateSettings settings;         // the bit rate only for added entries
 };
 

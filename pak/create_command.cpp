@@ -2,6 +2,7 @@
 
 #include "create/create_archive.h"
 #include "pak/commands.h"
+#include "pak/input_arguments.h"
 
 void AddCreateCommand(CLI::App& pak, int* status) {
   auto request = std::make_shared<CreateRequest>();
@@ -11,8 +12,10 @@ void AddCreateCommand(CLI::App& pak, int* status) {
   AddEncodingOptions(command, &request->settings,
                      "MP3 bit rate in kbps (default: 128 at 32000 Hz and above, 64 below)");
   command->add_option("ARCHIVE", request->archive, "The .pak archive to write")->required();
-  command->add_option("PATH", request->paths, "WAV files and folders of them")->required();
-  command->callback([request, status] {
+  auto inputs = std::make_shared<InputOptions>();
+  AddInputOptions(command, inputs.get());
+  command->callback([request, inputs, command, status] {
+    request->inputs = InputArgumentsOf(*command, *inputs);
     if (!LoadCodecsForCommand()) {
       *status = kPakUsageError;
       return;

@@ -2,6 +2,7 @@
 
 #include "create/update_archive.h"
 #include "pak/commands.h"
+#include "pak/input_arguments.h"
 
 void AddUpdateCommand(CLI::App& pak, int* status) {
   auto request = std::make_shared<UpdateRequest>();
@@ -15,8 +16,10 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
   command->add_option("-o,--output", request->output,
                       "Write the new archive here and leave ARCHIVE as it is");
   command->add_option("ARCHIVE", request->archive, "The .pak archive to update")->required();
-  command->add_option("PATH", request->paths, "WAV files and folders of them")->required();
-  command->callback([request, status] {
+  auto inputs = std::make_shared<InputOptions>();
+  AddInputOptions(command, inputs.get());
+  command->callback([request, inputs, command, status] {
+    request->inputs = InputArgumentsOf(*command, *inputs);
     if (!LoadCodecsForCommand()) {
       *status = kPakUsageError;
       return;

@@ -170,9 +170,9 @@ TEST(Create, WavFilesFromOtherToolsComeBackFromUnpak) {
                                               ChunkBytes("LIST", list), ChunkBytes("cue ", cue))));
     }
   }
-  ASSERT_EQ(RunPak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "a.pak", "-C", "in", "."}, dir.path).exitStatus, 0);
   // The same inputs give the same archive, byte for byte.
-  ASSERT_EQ(RunPak({"create", "b.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "b.pak", "-C", "in", "."}, dir.path).exitStatus, 0);
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
   EXPECT_EQ(RunPak({"list", "a.pak"}, dir.path).exitStatus, 0);
   EXPECT_EQ(RunPak({"test", "a.pak"}, dir.path).exitStatus, 0);
@@ -269,8 +269,8 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
        1},
       {{"cp", "s.wav", "a\\b.wav"}, {}, "a\\b.wav: a backslash in its name would read as a", 1},
       {{"cp", "s.wav", "empty/s.wav"},
-       {"a.pak", "s.wav", "empty"},
-       "empty/s.wav: another input is stored as s.wav too",
+       {"a.pak", "s.wav", "-C", "empty", "./s.wav"},
+       "empty/./s.wav: another input is stored as s.wav too",
        1},
       {{}, {"a.pak", "missing.wav"}, "missing.wav: No such file or directory", 1},
       {{}, {"s.wav", "s.wav"}, "s.wav: it is the archive to be written", 1},
@@ -335,6 +335,49 @@ std::vector<std::string> ListedPaths(const std::string& table) {
   return paths;
 }
 
+TEST(Create, EntriesAreNamedByThePathsAsGiven) {
+  TempDir dir;
+  for (const char* name : {"src/game/music/theme.wav", "src/game/voice/en/line01.wav",
+                           "mod/voice/en/LINE01.wav", "mod/voice/en/new.wav"}) {
+    fs::create_directories((dir.path / name).parent_path());
+    ASSERT_EQ(RunTool({"sox", "-n", "-r", "8000", name, "synth", "0.1", "sine", "300"}, dir.path)
+                  .exitStatus,
+              0);
+  }
+  const struct {
+    std::vector<std::string> args;   // of pak create, after the archive
+    std::vector<std::string> paths;  // the entries, or none where refused with `problem`
+    std::string problem;
+  } cases[] = {
+      {{"src/game/music", "src/game/voice/en/line01.wav"},
+       {"src\\game\\music\\theme.wav", "src\\game\\voice\\en\\line01.wav"},
+       ""},
+      {{"-C", "src/game", "."}, {"music\\theme.wav", "voice\\en\\line01.wav"}, ""},
+      {{"-C", "src", "./game//music/", "-C", "game", "voice"},
+       {"game\\music\\theme.wav", "voice\\en\\line01.wav"},
+       ""},
+      {{(dir.path / "src").string()}, {}, "an absolute path cannot name an entry"},
+      {{"src/game/../game"}, {}, "src/game/../game: path climbs out of the folder with \"..\""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"create", "a.pak"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProgramResult result = RunPak(args, dir.path);
+    EXPECT_EQ(result.exitStatus, c.problem.empty() ? 0 : 1) << args[2];
+    EXPECT_NE(result.err.find(c.problem), std::string::npos) << result.err;
+    EXPECT_EQ(ListedPaths(RunPak({"list", "a.pak"}, dir.path).out), c.paths) << args[2];
+    fs::remove(dir.path / "a.pak");
+  }
+  // An input replaces the entry of its path, which keeps its letter case.
+  ASSERT_EQ(RunPak({"create", "a.pak", "-C", "src/game", "."}, dir.path).exitStatus, 0);
+  const ProgramResult updated =
+      RunPak({"update", "a.pak", "-C", "mod", "voice/en/LINE01.wav", "voice/en/new.wav"}, dir.path);
+  EXPECT_NE(updated.out.find("1 replaced, 1 added, 1 kept"), std::string::npos) << updated.out;
+  EXPECT_EQ(ListedPaths(RunPak({"list", "a.pak"}, dir.path).out),
+            (std::vector<std::string>{"music\\theme.wav", "voice\\en\\line01.wav",
+                                      "voice\\en\\new.wav"}));
+}
+
 TEST(Update, OnlyTheNamedEntriesChange) {
   TempDir dir;
   const std::vector<std::vector<std::string>> sources = {
@@ -357,7 +400,7 @@ TEST(Update, OnlyTheNamedEntriesChange) {
     command.insert(command.end(), {source[0], "synth", "0.45", "sine", "300-2000", "vol", "0.5"});
     ASSERT_EQ(RunTool(command, dir.path).exitStatus, 0) << source[0];
   }
-  ASSERT_EQ(RunPak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "a.pak", "-C", "in", "."}, dir.path).exitStatus, 0);
   const Bytes old = ReadBytes(dir.path / "a.pak");
 
   // a.wav's MP3 format is no MPEG bit rate, so its stream cannot be made
@@ -370,10 +413,10 @@ TEST(Update, OnlyTheNamedEntriesChange) {
 
   // An input that cannot be fitted, or an archive that cannot be read, leaves it as it was.
   const std::vector<std::string> refusals[] = {
-      {"a.pak", "new/B.WAV", "new/three.wav", "1", "new/three.wav: it has 3 channels"},
-      {"a.pak", "three/a.wav", "1", "three/a.wav: it has 3 channels; an entry holds 1 or 2"},
-      {"odd.pak", "new/a.wav", "1", "new/a.wav: the entry's MP3 format (22050 Hz, 64008 bit/s)"},
-      {"odd.pak", "new/B.WAV", "1", "new/B.WAV: the entry it replaces cannot be read: no encoder"},
+      {"a.pak", "-C", "new", "B.WAV", "three.wav", "1", "new/three.wav: it has 3 channels"},
+      {"a.pak", "-C", "three", "a.wav", "1", "three/a.wav: it has 3 channels; an entry holds 1"},
+      {"odd.pak", "-C", "new", "a.wav", "1", "new/a.wav: the entry's MP3 format (22050 Hz, 64008"},
+      {"odd.pak", "-C", "new", "B.WAV", "1", "new/B.WAV: the entry it replaces cannot be read: no"},
       {"cut.pak", "new/a.wav", "2", "cut.pak: entry 5: payload"},
       {"in/a.wav", "new/a.wav", "2", "in/a.wav: "}};
   for (const auto& refusal : refusals) {
@@ -393,8 +436,8 @@ TEST(Update, OnlyTheNamedEntriesChange) {
     const ProgramResult full =
         RunTool({"unshare", unshare, "sh", "-c",
                  "mount -t tmpfs -o size=4k tmpfs full && cd full && echo old > a.pak || exit 99\n"
-                 "\"$0\" create a.pak ../new/B.WAV; echo $?; \"$0\" update -o a.pak ../a.pak "
-                 "../new/B.WAV; echo $?; ls -A; cat a.pak",
+                 "\"$0\" create a.pak -C ../new B.WAV; echo $?; \"$0\" update -o a.pak ../a.pak "
+                 "-C ../new B.WAV; echo $?; ls -A; cat a.pak",
                  UNPAK_PAK_BINARY},
                 dir.path);
     EXPECT_EQ(full.out, "Compressing B.WAV : #\n2\nCompressing b.wav : #\n2\na.pak\nold\n");
@@ -404,7 +447,7 @@ TEST(Update, OnlyTheNamedEntriesChange) {
   }
 
   const ProgramResult updated = RunPak(
-      {"update", "-o", "b.pak", "a.pak", "new/B.WAV", "new/extra.wav", "new/a.wav"}, dir.path);
+      {"update", "-o", "b.pak", "a.pak", "-C", "new", "B.WAV", "extra.wav", "a.wav"}, dir.path);
   ASSERT_EQ(updated.exitStatus, 0) << updated.err;
   EXPECT_NE(updated.out.find("Compressing b.wav : "), std::string::npos) << updated.out;
   EXPECT_NE(updated.out.find("2 replaced, 1 added, 4 kept"), std::string::npos) << updated.out;
@@ -447,7 +490,7 @@ TEST(Update, OnlyTheNamedEntriesChange) {
             0);
   // In place, the same archive.
   ASSERT_EQ(
-      RunPak({"update", "a.pak", "new/B.WAV", "new/extra.wav", "new/a.wav"}, dir.path).exitStatus,
+      RunPak({"update", "a.pak", "-C", "new", "B.WAV", "extra.wav", "a.wav"}, dir.path).exitStatus,
       0);
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
 }
