@@ -31,6 +31,23 @@ bool LoadCodecsForCommand() {
   return false;
 }
 
+int ExitStatusOf(UpdateStatus status) {
+  switch (status) {
+    case UpdateStatus::kUpdated:
+      return kPakOk;
+    case UpdateStatus::kInputsRefused:
+      return kPakEntriesFailed;
+    case UpdateStatus::kArchiveUnusable:
+      break;
+  }
+  return kPakUsageError;
+}
+
+void AddOutputOption(CLI::App* command, std::string* output) {
+  command->add_option("-o,--output", *output,
+                      "Write the new archive here and leave ARCHIVE as it is");
+}
+
 int ExitStatusOf(UnpackStatus status) {
   switch (status) {
     case UnpackStatus::kOk:

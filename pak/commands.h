@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "create/update_archive.h"
 #include "run/unpack_archive.h"
 
 // Exit statuses: all asked for was sound and done; some entry failed or was
@@ -19,6 +20,8 @@ void AddTestCommand(CLI::App& pak, int* status);
 void AddExtractCommand(CLI::App& pak, int* status);
 void AddCreateCommand(CLI::App& pak, int* status);
 void AddUpdateCommand(CLI::App& pak, int* status);
+void AddDeleteCommand(CLI::App& pak, int* status);
+void AddRenameCommand(CLI::App& pak, int* status);
 
 // A new subcommand with its own --help.
 CLI::App* AddCommand(CLI::App& pak, const char* name, const char* description);
@@ -36,6 +39,10 @@ CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs);
 bool LoadCodecsForCommand();
 
 int ExitStatusOf(UnpackStatus status);
+int ExitStatusOf(UpdateStatus status);
+
+// -o, where an archive rewritten goes instead of over itself.
+void AddOutputOption(CLI::App* command, std::string* output);
 
 // `pak list`: prints the archive's entries as a table or a JSON document.
 // Returns the exit status.

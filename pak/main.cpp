@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
   PrepareProcess("pak");
-  CLI::App pak{"List, test, extract, create and update .pak archives of compressed game audio.",
+  CLI::App pak{"List, test, extract, create, update, delete from and rename in .pak archives of compressed game audio.",
                "pak"};
   pak.set_version_flag("--version", UNPAK_VERSION, "Print the version and exit");
   // --help shows every command's usage at once.
@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
   AddExtractCommand(pak, &status);
   AddCreateCommand(pak, &status);
   AddUpdateCommand(pak, &status);
+  AddDeleteCommand(pak, &status);
+  AddRenameCommand(pak, &status);
   try {
     pak.parse(argc, argv);
   } catch (const CLI::Success& done) {

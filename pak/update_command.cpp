@@ -13,8 +13,7 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
   AddEncodingOptions(command, &request->settings,
                      "MP3 bit rate in kbps of added entries (default: 128 at 32000 Hz and above, "
                      "64 below); replaced entries keep theirs");
-  command->add_option("-o,--output", request->output,
-                      "Write the new archive here and leave ARCHIVE as it is");
+  AddOutputOption(command, &request->output);
   command->add_option("ARCHIVE", request->archive, "The .pak archive to update")->required();
   auto inputs = std::make_shared<InputOptions>();
   AddInputOptions(command, inputs.get());
@@ -24,16 +23,6 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
       *status = kPakUsageError;
       return;
     }
-    switch (UpdateArchive(*request)) {
-      case UpdateStatus::kUpdated:
-        *status = kPakOk;
-        return;
-      case UpdateStatus::kInputsRefused:
-        *status = kPakEntriesFailed;
-        return;
-      case UpdateStatus::kArchiveUnusable:
-        *status = kPakUsageError;
-        return;
-    }
+    *status = ExitStatusOf(UpdateArchive(*request));
   });
 }

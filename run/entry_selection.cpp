@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/console.h"
+
 namespace {
 
 // Whether the entry's path matches one of the patterns; marks those that do.
@@ -31,6 +33,16 @@ bool IsSelected(Selection& selection, uint32_t index, PakEntry* entry, EntryView
       ResolvePakEntry(archive.data, archive.size, archive.header, *entry, view, &reason);
   if (selection.patterns.empty()) return true;
   return resolved && MatchesPatterns(view->path, selection.patterns, &selection.matched);
+}
+
+bool AllPatternsMatched(const Selection& selection, const char* archivePath) {
+  bool all = true;
+  for (size_t i = 0; i < selection.patterns.size(); ++i) {
+    if (selection.matched[i]) continue;
+    ConsoleError("%s: no entry matches %s", archivePath, selection.patterns[i].c_str());
+    all = false;
+  }
+  return all;
 }
 
 uint32_t NextSelected(Selection& selection, uint32_t from) {

@@ -31,5 +31,9 @@ struct Selection {
 // `view` points into it.
 bool IsSelected(Selection& selection, uint32_t index, PakEntry* entry, EntryView* view);
 
+// Reports each pattern that matched no entry of the archive at
+// `archivePath`; false when there was one.
+bool AllPatternsMatched(const Selection& selection, const char* archivePath);
+
 // The first selected entry from `from` on; the entry count when none is left.
 uint32_t NextSelected(Selection& selection, uint32_t from);

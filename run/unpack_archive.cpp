@@ -44,12 +44,7 @@ UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options
   }
   if (counts.stopped) return UnpackStatus::kArchiveUnreadable;
 
-  bool unmatched = false;
-  for (size_t i = 0; i < options.patterns.size(); ++i) {
-    if (selection.matched[i]) continue;
-    ConsoleError("%s: no entry matches %s", archivePath, options.patterns[i].c_str());
-    unmatched = true;
-  }
+  const bool unmatched = !AllPatternsMatched(selection, archivePath);
   if (options.reportDamage) {
     ConsolePrint("%u entries tested: %u ok, %u failed or damaged\n", counts.entries,
                  counts.entries - counts.failed, counts.failed);
