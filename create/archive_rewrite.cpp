@@ -80,9 +80,9 @@ bool CarryPayload(PayloadTarget& target, const OldArchive& old, PakEntry& record
                   CarriedPayloads* carried) {
   const auto [at, first] = carried->try_emplace({record.dataOffset, record.dataSize}, 0);
   std::string reason;
-  if (first && !AppendPakPayload(target.writer,
-                                 {old.bytes.data() + record.dataOffset, record.dataSize},
-                                 &at->second, &reason)) {
+  if (first &&
+      !AppendPakPayload(target.writer, {old.bytes.data() + record.dataOffset, record.dataSize},
+                        &at->second, &reason)) {
     ReportProblem(target.path, reason);
     return false;
   }
@@ -90,9 +90,8 @@ bool CarryPayload(PayloadTarget& target, const OldArchive& old, PakEntry& record
   return true;
 }
 
-StepResult WriteRewrittenArchive(ArchiveOutput& output, const std::string& path,
-                                 NewTables& tables, uint64_t totalUnpackedSize,
-                                 const PayloadSteps& writePayloads) {
+StepResult WriteRewrittenArchive(ArchiveOutput& output, const std::string& path, NewTables& tables,
+                                 uint64_t totalUnpackedSize, const PayloadSteps& writePayloads) {
   const struct stat* archive = output.exists ? &output.existing : nullptr;
   PakFileWriter writer;
   std::string reason;
@@ -119,7 +118,8 @@ StepResult WriteRewrittenArchive(ArchiveOutput& output, const std::string& path,
 StepResult WriteCarriedEntries(const OldArchive& old, const std::vector<CarriedEntry>& carried,
                                const std::string& path) {
   uint64_t totalUnpackedSize = 0;
-  for (const CarriedEntry& entry : carried) totalUnpackedSize += OldOutputSize(old.views[entry.index]);
+  for (const CarriedEntry& entry : carried)
+    totalUnpackedSize += OldOutputSize(old.views[entry.index]);
   ArchiveOutput output;
   if (!UnpackedSizeFits(path, totalUnpackedSize) || !OpenArchiveOutput(path, &output)) {
     return StepResult::kArchiveFault;

@@ -83,9 +83,8 @@ bool CarryPayload(PayloadTarget& target, const OldArchive& old, PakEntry& record
 // the payloads by `writePayloads` in the records' order, the tables with
 // `totalUnpackedSize`; then puts it at `path`.
 using PayloadSteps = std::function<StepResult(PayloadTarget&, std::vector<PakEntry>&)>;
-StepResult WriteRewrittenArchive(ArchiveOutput& output, const std::string& path,
-                                 NewTables& tables, uint64_t totalUnpackedSize,
-                                 const PayloadSteps& writePayloads);
+StepResult WriteRewrittenArchive(ArchiveOutput& output, const std::string& path, NewTables& tables,
+                                 uint64_t totalUnpackedSize, const PayloadSteps& writePayloads);
 
 // Writes the old entries `carried`, byte for byte, as a new archive at
 // `path`, with the header's total recomputed.

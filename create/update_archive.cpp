@@ -17,9 +17,13 @@ bool PlanReplacement(const InputFile& input, const EntryView& view, const Update
   if (!InspectOldEntry(view, &facts, &reason)) {
     reason = "the entry it replaces cannot be read: " + reason;
   } else if (MappedFilePtr file = MapInput(input.path, archive, &reason)) {
+    std::vector<std::string> pastEnd;
     if (PlanReplacementEntry(file->data, file->size, facts, {view.payload, view.payloadSize},
-                             request.settings.quality, delays, &entry->plan, &reason) &&
+                             request.chunks, request.settings.quality, delays, &entry->plan,
+                             &pastEnd, &reason) &&
         InputUnchanged(*file, &reason)) {
+      for (const std::string& line : pastEnd)
+        ReportProblem(view.path, "warning: " + line + "; the chunk is kept as it was");
       return true;
     }
   }
@@ -129,11 +133,37 @@ UpdateStatus StatusOf(StepResult result) {
   return UpdateStatus::kArchiveUnusable;
 }
 
+std::string RateAndChannels(uint32_t rate, uint16_t channels) {
+  return std::to_string(rate) + " Hz " + (channels == 1 ? "mono" : "stereo");
+}
+
+// How the new audio was fitted to the entry's format ("16000 Hz mono
+// resampled to 22050 Hz"), or nothing when it already had it.
+std::string FittedTo(const WaveEntryPlan& plan) {
+  const WaveFormat target = ReadWaveFormat(plan.target.data());
+  const bool resampled = plan.inputRate != target.nSamplesPerSec;
+  const bool remixed = plan.inputChannels != target.nChannels;
+  if (!resampled && !remixed) return "";
+  const std::string rate = std::to_string(target.nSamplesPerSec) + " Hz";
+  const std::string channels = target.nChannels == 1 ? "mono" : "stereo";
+  return RateAndChannels(plan.inputRate, plan.inputChannels) +
+         (!remixed     ? " resampled to " + rate
+          : !resampled ? " remixed to " + channels
+                       : " resampled and remixed to " +
+                             RateAndChannels(target.nSamplesPerSec, target.nChannels));
+}
+
 void PrintSummary(const UpdatePlan& plan) {
   const size_t replaced =
       static_cast<size_t>(std::count(plan.isReplaced.begin(), plan.isReplaced.end(), true));
   ConsolePrint("%zu replaced, %zu added, %zu kept\n", replaced, plan.added.size(),
                plan.isReplaced.size() - replaced);
+  for (size_t i = 0; i < plan.isReplaced.size(); ++i) {
+    const std::string fitted = plan.isReplaced[i] ? FittedTo(plan.replaced[i].plan) : "";
+    if (!fitted.empty()) {
+      ConsolePrint("%s: %s\n", DisplayName(plan.replaced[i].input.name).c_str(), fitted.c_str());
+    }
+  }
 }
 
 }  // namespace

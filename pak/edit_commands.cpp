@@ -9,8 +9,9 @@ void AddDeleteCommand(CLI::App& pak, int* status) {
       pak, "delete", "Remove the entries whose paths match a pattern, keep the rest as they are");
   AddOutputOption(command, &request->output);
   command->add_option("ARCHIVE", request->archive, "The .pak archive")->required();
-  command->add_option("PATTERN", request->patterns,
-                      "Shell patterns matched as pak extract matches them")
+  command
+      ->add_option("PATTERN", request->patterns,
+                   "Shell patterns matched as pak extract matches them")
       ->required();
   command->callback([request, status] {
     *status = LoadCodecsForCommand() ? ExitStatusOf(DeleteEntries(*request)) : kPakUsageError;
@@ -23,8 +24,9 @@ void AddRenameCommand(CLI::App& pak, int* status) {
       AddCommand(pak, "rename", "Give one entry a new path, keep the rest as they are");
   AddOutputOption(command, &request->output);
   command->add_option("ARCHIVE", request->archive, "The .pak archive")->required();
-  command->add_option("OLD", request->pattern,
-                      "A shell pattern, matched as pak extract matches them, for one entry")
+  command
+      ->add_option("OLD", request->pattern,
+                   "A shell pattern, matched as pak extract matches them, for one entry")
       ->required();
   command->add_option("NEW", request->newName, "The entry's new path, slashes or backslashes")
       ->required();

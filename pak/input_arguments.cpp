@@ -3,10 +3,12 @@
 #include <filesystem>
 
 void AddInputOptions(CLI::App* command, InputOptions* options) {
-  options->folderOption = command->add_option(
-      "-C,--directory", options->folders,
-      "Read the PATHs that follow from DIR; their entries are named by the PATHs as given")
-      ->allow_extra_args(false);
+  options->folderOption =
+      command
+          ->add_option(
+              "-C,--directory", options->folders,
+              "Read the PATHs that follow from DIR; their entries are named by the PATHs as given")
+          ->allow_extra_args(false);
   options->pathOption =
       command->add_option("PATH", options->paths, "WAV files and folders of them, named as given")
           ->required();

@@ -8,8 +8,10 @@
 
 int main(int argc, char** argv) {
   PrepareProcess("pak");
-  CLI::App pak{"List, test, extract, create, update, delete from and rename in .pak archives of compressed game audio.",
-               "pak"};
+  CLI::App pak{
+      "List, test, extract, create, update, delete from and rename in .pak archives of compressed "
+      "game audio.",
+      "pak"};
   pak.set_version_flag("--version", UNPAK_VERSION, "Print the version and exit");
   // --help shows every command's usage at once.
   pak.set_help_flag();

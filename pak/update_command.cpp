@@ -1,3 +1,4 @@
+#include <map>
 #include <memory>
 
 #include "create/update_archive.h"
@@ -14,6 +15,13 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
                      "MP3 bit rate in kbps of added entries (default: 128 at 32000 Hz and above, "
                      "64 below); replaced entries keep theirs");
   AddOutputOption(command, &request->output);
+  command
+      ->add_option("--chunks", request->chunks,
+                   "Whose chunks around the audio a replaced entry keeps: the entry's (its "
+                   "\"fact\" set to the new length) or the input's")
+      ->transform(CLI::CheckedTransformer(std::map<std::string, ChunkSource>{
+          {"entry", ChunkSource::kEntry}, {"input", ChunkSource::kInput}}))
+      ->default_str("entry");
   command->add_option("ARCHIVE", request->archive, "The .pak archive to update")->required();
   auto inputs = std::make_shared<InputOptions>();
   AddInputOptions(command, inputs.get());

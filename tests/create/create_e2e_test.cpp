@@ -495,4 +495,57 @@ TEST(Update, OnlyTheNamedEntriesChange) {
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
 }
 
+// A "smpl" chunk with one loop from `start` to `end`.
+Bytes Loop(uint32_t start, uint32_t end) {
+  Bytes smpl(36);
+  StoreLe32(&smpl[28], 1);
+  for (const uint32_t field : {0u, 0u, start, end, 0u, 0u}) AppendBytes(&smpl, Le32(field));
+  return ChunkBytes("smpl", smpl);
+}
+
+TEST(Update, ChunksThatStateLengthsOrPositionsTellTheTruth) {
+  TempDir dir;
+  for (const auto& make : std::vector<std::vector<std::string>>{
+           {"in/fx.wav", "-r", "22050", "-e", "ima-adpcm", "1.5"},  // with "fact"
+           {"in/boss.wav", "-r", "22050", "-b", "16", "1"},
+           {"new/fx.wav", "-r", "22050", "-b", "16", "0.9"},
+           {"new/boss.wav", "-r", "16000", "-b", "16", "0.6"}}) {
+    fs::create_directories((dir.path / make[0]).parent_path());
+    ASSERT_EQ(RunTool({"sox", "-n", "-c", "1", make[1], make[2], make[3], make[4], make[0], "synth",
+                       make[5], "sine", "440"},
+                      dir.path)
+                  .exitStatus,
+              0);
+  }
+  for (const auto& [file, loop] :
+       {std::pair{"in/boss.wav", Loop(1000, 21000)}, std::pair{"new/boss.wav", Loop(10, 100)}}) {
+    ASSERT_TRUE(WriteBytes(dir.path / file, WithChunks(ReadBytes(dir.path / file), {}, loop, {})));
+  }
+  ASSERT_EQ(RunPak({"create", "a.pak", "-C", "in", "."}, dir.path).exitStatus, 0);
+  const auto unpacked = [&](const std::string& archive, const std::string& file) {
+    fs::create_directory(dir.path / archive);
+    EXPECT_EQ(RunUnpak("../" + archive + ".pak", dir.path / archive).exitStatus, 0);
+    return Chunks(ReadBytes(dir.path / archive / file));
+  };
+
+  const ProgramResult kept =
+      RunPak({"update", "-o", "b.pak", "a.pak", "-C", "new", "boss.wav", "fx.wav"}, dir.path);
+  EXPECT_EQ(kept.exitStatus, 0);
+  EXPECT_NE(kept.out.find("boss.wav: 16000 Hz mono resampled to 22050 Hz"), std::string::npos);
+  EXPECT_NE(kept.err.find("pak: boss.wav: warning: \"smpl\" loop 0 ends at sample frame 21000, "
+                          "past the new end at 13230"),
+            std::string::npos)
+      << kept.err;
+  EXPECT_EQ(LoadLe32(Find(unpacked("b", "fx.wav"), "fact").data.data()), 19845u);  // 0.9 s
+  EXPECT_EQ(Find(unpacked("b", "boss.wav"), "smpl").data,
+            Find(Chunks(ReadBytes(dir.path / "in/boss.wav")), "smpl").data);
+
+  const ProgramResult taken = RunPak(
+      {"update", "-o", "c.pak", "--chunks=input", "a.pak", "-C", "new", "boss.wav"}, dir.path);
+  EXPECT_EQ(taken.exitStatus, 0);
+  EXPECT_EQ(taken.err, "");
+  EXPECT_EQ(Find(unpacked("c", "boss.wav"), "smpl").data,
+            Find(Chunks(ReadBytes(dir.path / "new/boss.wav")), "smpl").data);
+}
+
 }  // namespace

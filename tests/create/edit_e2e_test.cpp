@@ -64,7 +64,8 @@ TEST(Edit, DeleteAndRenameCarryTheOtherEntriesByteForByte) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args.back());
-    fs::copy_file(dir.path / "shared.pak", dir.path / "x.pak", fs::copy_options::overwrite_existing);
+    fs::copy_file(dir.path / "shared.pak", dir.path / "x.pak",
+                  fs::copy_options::overwrite_existing);
     const ProgramResult result = RunPak(c.args, dir.path);
     EXPECT_EQ(result.exitStatus, c.files.empty() ? 1 : 0);
     EXPECT_NE((result.out + result.err).find(c.message), std::string::npos) << result.err;
