@@ -24,6 +24,13 @@ enum class CreateStatus {
   kArchiveUnwritable,  // the archive cannot be written at its path
 };
 
+// What the archive written holds.
+struct CreatedArchive {
+  size_t entries = 0;
+  double seconds = 0;  // of audio
+  uint64_t size = 0;   // of the archive
+};
+
 // Needs the codec module registered. Prints a "Compressing" line per entry
-// and a message per problem.
-CreateStatus CreateArchive(const CreateRequest& request);
+// and a message per problem; fills `created` when the archive is written.
+CreateStatus CreateArchive(const CreateRequest& request, CreatedArchive* created);

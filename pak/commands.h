@@ -39,6 +39,12 @@ CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs);
 bool LoadCodecsForCommand();
 
 int ExitStatusOf(UnpackStatus status);
+
+// A length of audio as minutes, seconds and milliseconds: "1:02.500".
+std::string Duration(double seconds);
+
+// A size in bytes in kB or MB, as a summary shows it: "10.2 MB".
+std::string SizeWords(uint64_t bytes);
 int ExitStatusOf(UpdateStatus status);
 
 // -o, where an archive rewritten goes instead of over itself.

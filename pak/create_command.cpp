@@ -3,6 +3,7 @@
 #include "create/create_archive.h"
 #include "pak/commands.h"
 #include "pak/input_arguments.h"
+#include "platform/console.h"
 
 void AddCreateCommand(CLI::App& pak, int* status) {
   auto request = std::make_shared<CreateRequest>();
@@ -20,8 +21,11 @@ void AddCreateCommand(CLI::App& pak, int* status) {
       *status = kPakUsageError;
       return;
     }
-    switch (CreateArchive(*request)) {
+    CreatedArchive created;
+    switch (CreateArchive(*request, &created)) {
       case CreateStatus::kCreated:
+        ConsolePrint("%zu entries, %s of audio, %s\n", created.entries,
+                     Duration(created.seconds).c_str(), SizeWords(created.size).c_str());
         *status = kPakOk;
         return;
       case CreateStatus::kInputsRefused:

@@ -369,7 +369,9 @@ TEST(Create, EntriesAreNamedByThePathsAsGiven) {
     fs::remove(dir.path / "a.pak");
   }
   // An input replaces the entry of its path, which keeps its letter case.
-  ASSERT_EQ(RunPak({"create", "a.pak", "-C", "src/game", "."}, dir.path).exitStatus, 0);
+  const ProgramResult created = RunPak({"create", "a.pak", "-C", "src/game", "."}, dir.path);
+  ASSERT_EQ(created.exitStatus, 0);
+  EXPECT_NE(created.out.find("\n2 entries, 0:00.200 of audio, "), std::string::npos) << created.out;
   const ProgramResult updated =
       RunPak({"update", "a.pak", "-C", "mod", "voice/en/LINE01.wav", "voice/en/new.wav"}, dir.path);
   EXPECT_NE(updated.out.find("1 replaced, 1 added, 1 kept"), std::string::npos) << updated.out;
