@@ -1,4 +1,3 @@
-#include <map>
 #include <memory>
 
 #include "create/update_archive.h"
@@ -15,17 +14,18 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
                      "MP3 bit rate in kbps of added entries (default: 128 at 32000 Hz and above, "
                      "64 below); replaced entries keep theirs");
   AddOutputOption(command, &request->output);
+  auto chunks = std::make_shared<std::string>("entry");
   command
-      ->add_option("--chunks", request->chunks,
+      ->add_option("--chunks", *chunks,
                    "Whose chunks around the audio a replaced entry keeps: the entry's (its "
                    "\"fact\" set to the new length) or the input's")
-      ->transform(CLI::CheckedTransformer(std::map<std::string, ChunkSource>{
-          {"entry", ChunkSource::kEntry}, {"input", ChunkSource::kInput}}))
-      ->default_str("entry");
+      ->check(CLI::IsMember({"entry", "input"}))
+      ->capture_default_str();
   command->add_option("ARCHIVE", request->archive, "The .pak archive to update")->required();
   auto inputs = std::make_shared<InputOptions>();
   AddInputOptions(command, inputs.get());
-  command->callback([request, inputs, command, status] {
+  command->callback([request, inputs, chunks, command, status] {
+    request->chunks = *chunks == "input" ? ChunkSource::kInput : ChunkSource::kEntry;
     request->inputs = InputArgumentsOf(*command, *inputs);
     if (!LoadCodecsForCommand()) {
       *status = kPakUsageError;
