@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "create/update_archive.h"
 #include "run/unpack_archive.h"
 
 namespace unpak {
@@ -21,6 +22,8 @@ void AddTestCommand(CLI::App& pak, int* status);
 void AddExtractCommand(CLI::App& pak, int* status);
 void AddCreateCommand(CLI::App& pak, int* status);
 void AddUpdateCommand(CLI::App& pak, int* status);
+void AddDeleteCommand(CLI::App& pak, int* status);
+void AddRenameCommand(CLI::App& pak, int* status);
 
 // Says so when the first argument names no command (a slip such as "lst"),
 // suggesting the nearest command. True then.
@@ -47,6 +50,16 @@ void AddPatternsOption(CLI::App* command, std::vector<std::string>* patterns,
 bool LoadCodecsForCommand();
 
 int ExitStatusOf(UnpackStatus status);
+
+// A length of audio as minutes, seconds and milliseconds: "1:02.500".
+std::string Duration(double seconds);
+
+// A size in bytes in kB or MB, as a summary shows it: "10.2 MB".
+std::string SizeWords(uint64_t bytes);
+int ExitStatusOf(UpdateStatus status);
+
+// -o, where an archive rewritten goes instead of over itself.
+void AddOutputOption(CLI::App* command, std::string* output);
 
 // `pak list`: prints the archive's entries that match one of the patterns
 // (all of them when there is none) as a table or a JSON document. Returns

@@ -69,16 +69,6 @@ std::string FormatWords(const WaveFormat& format) {
   return "GSM 6.10 " + layout;
 }
 
-std::string Duration(double seconds) {
-  const auto millis = static_cast<uint64_t>(seconds * 1000 + 0.5);
-  char text[32];
-  std::snprintf(text, sizeof text, "%llu:%02llu.%03llu",
-                static_cast<unsigned long long>(millis / 60000),
-                static_cast<unsigned long long>(millis / 1000 % 60),
-                static_cast<unsigned long long>(millis % 1000));
-  return text;
-}
-
 uint64_t ComputedTotal(const std::vector<ListedEntry>& entries) {
   uint64_t total = 0;
   for (const ListedEntry& entry : entries) {

@@ -5,6 +5,8 @@
 
 namespace unpak {
 
+#include "platform/console.h"
+
 namespace {
 
 // Whether the entry's path matches one of the patterns; marks those that do.
