@@ -5,7 +5,7 @@
 #include "archive/entry_path.h"
 #include "create/archive_rewrite.h"
 #include "platform/console.h"
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 
 namespace unpak {
 

@@ -11,7 +11,7 @@
 #include "pak/commands.h"
 #include "platform/console.h"
 #include "platform/mapped_file.h"
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 
 namespace unpak {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 #include "run/unpack_options.h"
 
 namespace unpak {

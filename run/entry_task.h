@@ -9,7 +9,7 @@
 
 #include "platform/console.h"
 #include "platform/output_file.h"
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 #include "run/unpack_options.h"
 
 namespace unpak {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 #include "run/unpack_options.h"
 
 namespace unpak {

@@ -10,7 +10,7 @@
 #include "platform/console.h"
 #include "platform/output_file.h"
 #include "run/entry_pipeline.h"
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 #include "run/free_space.h"
 #include "run/needed_space.h"
 

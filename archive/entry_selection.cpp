@@ -1,11 +1,9 @@
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 
 #include "archive/entry_pattern.h"
 #include "platform/console.h"
 
 namespace unpak {
-
-#include "platform/console.h"
 
 namespace {
 
