@@ -56,6 +56,12 @@ bool CheckOutputPathForm(const std::string& path, std::string* reason) {
   }
 }
 
+bool SameEntryPathIgnoringCase(const std::string& a, const std::string& b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
 std::string NativePath(const std::string& archivePath) {
   std::string native = archivePath;
   std::replace(native.begin(), native.end(), '\\', '/');

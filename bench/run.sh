@@ -74,7 +74,7 @@ prepare_corpus() {
   done
   if [[ ! $WORK/music.pak -nt $BUILD/bin/pak ]]; then
     log "pak create music.pak"
-    "$BUILD/bin/pak" create -b 128 "$WORK/music.pak" "$WORK/wav" >/dev/null
+    "$BUILD/bin/pak" create -b 128 "$WORK/music.pak" -C "$WORK/wav" . >/dev/null
   fi
   rm -rf "$WORK/mp3" && mkdir -p "$WORK/mp3"
   CODEC_DELAY=$(python3 "$BENCH/extract_mp3.py" "$WORK/music.pak" "$WORK/mp3")

@@ -44,11 +44,11 @@ bool Stopped(const ChunkFile& file, const char* name, std::string* reason) {
   return false;
 }
 
-// Where scratch audio waits: the current directory, on the file system whose
-// free space was checked, or when nothing may be written there the system's
-// temporary directory.
-std::string ScratchDirectory(bool keepOutput) {
-  if (keepOutput) return ".";
+// Where scratch audio and staged outputs wait: the current directory, on the
+// file system whose free space was checked, or when no output is put there
+// the system's temporary directory.
+std::string ScratchDirectory(OutputKeeping keeping) {
+  if (keeping == OutputKeeping::kInCurrentDirectory) return ".";
   const char* temporary = std::getenv("TMPDIR");
   return temporary != nullptr && *temporary != '\0' ? temporary : "/tmp";
 }
@@ -81,12 +81,11 @@ bool DecodeAndEncode(const EntryFacts& facts, ChunkFile& source, ChunkFile& outp
   return true;
 }
 
-// The output's descriptor: a pending file in the current directory, or a
-// sink that keeps nothing.
-int OpenOutput(bool keepOutput, PendingOutputPtr* pending, std::string* reason) {
-  if (keepOutput) {
+// The output's descriptor: a pending file, or a sink that keeps nothing.
+int OpenOutput(OutputKeeping keeping, PendingOutputPtr* pending, std::string* reason) {
+  if (keeping != OutputKeeping::kDiscarded) {
     int fd = -1;
-    *pending = CreatePendingOutput(".", &fd, reason);
+    *pending = CreatePendingOutput(ScratchDirectory(keeping), &fd, reason);
     return fd;
   }
   const int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -95,11 +94,11 @@ int OpenOutput(bool keepOutput, PendingOutputPtr* pending, std::string* reason) 
 }
 
 bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
-                  bool keepOutput, EntryResult* result, std::string* reason,
+                  OutputKeeping keeping, EntryResult* result, std::string* reason,
                   SegmentHelpers* helpers) {
   ChunkFilePtr source = OpenChunkFileInMemory(payload, payloadSize);
   PendingOutputPtr pending;
-  const int fd = OpenOutput(keepOutput, &pending, reason);
+  const int fd = OpenOutput(keeping, &pending, reason);
   if (fd < 0) return false;
   ChunkFilePtr output = OpenChunkFileOnDisk(fd);
   if (!output) {
@@ -143,7 +142,7 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
                            reason);
     if (!decoded) return false;
     ChunkFlush(*output);
-  } else if (!DecodeAndEncode(facts, *source, *output, ScratchDirectory(keepOutput),
+  } else if (!DecodeAndEncode(facts, *source, *output, ScratchDirectory(keeping),
                               &result->decodedBytes, reason)) {
     return false;
   }
@@ -166,12 +165,12 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
 }  // namespace
 
 bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
-                 bool keepOutput, EntryResult* result, std::string* reason,
+                 OutputKeeping keeping, EntryResult* result, std::string* reason,
                  SegmentHelpers* helpers) {
   // A failed allocation fails the entry alone; what it had begun is undone
   // on the way out.
   try {
-    return RebuildEntry(facts, payload, payloadSize, keepOutput, result, reason, helpers);
+    return RebuildEntry(facts, payload, payloadSize, keeping, result, reason, helpers);
   } catch (const std::bad_alloc&) {
     *reason = "out of memory";
     return false;

@@ -9,6 +9,13 @@
 
 namespace unpak {
 
+// Where a conversion writes its output.
+enum class OutputKeeping {
+  kDiscarded,             // decoded and encoded as for a file, then thrown away
+  kInCurrentDirectory,    // a pending file to be put in its place there
+  kInTemporaryDirectory,  // a pending file to be copied elsewhere, then removed
+};
+
 // What a conversion leaves: the finished file, not yet in its place, and how
 // much audio the decoder gave.
 struct EntryResult {
@@ -18,15 +25,15 @@ struct EntryResult {
 
 // Rebuilds one archive entry, read by InspectEntry, as a WAV file: the target
 // format in its "fmt " chunk, the payload's chunks between "skee" and
-// "data", the decoded audio, and the payload's tail. With `keepOutput` the
-// file is written under a temporary name in the current directory, for the
-// caller to put in its place; without, everything is decoded and encoded as
-// for a file, then discarded, and nothing is written in the current
-// directory. With `helpers`, a long entry with a PCM target is decoded in
-// segments that idle threads of the run may take on. False, with the reason,
-// when the entry cannot be converted; nothing is then left behind.
+// "data", the decoded audio, and the payload's tail, written under a
+// temporary name where `keeping` says, for the caller to put in its place or
+// copy out; when discarded, everything is decoded and encoded as for a file,
+// and nothing is written in the current directory. With `helpers`, a long
+// entry with a PCM target is decoded in segments that idle threads of the run
+// may take on. False, with the reason, when the entry cannot be converted;
+// nothing is then left behind.
 bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
-                 bool keepOutput, EntryResult* result, std::string* reason,
+                 OutputKeeping keeping, EntryResult* result, std::string* reason,
                  SegmentHelpers* helpers = nullptr);
 
 }  // namespace unpak

@@ -2,12 +2,13 @@
 
 #include "archive/pak_file_writer.h"
 #include "create/archive_steps.h"
+#include "create/entry_length.h"
 
 namespace unpak {
 
-CreateStatus CreateArchive(const CreateRequest& request) {
+CreateStatus CreateArchive(const CreateRequest& request, CreatedArchive* created) {
   std::vector<InputFile> inputs;
-  if (!ListInputFiles(request.paths, &inputs)) return CreateStatus::kInputsRefused;
+  if (!ListInputFiles(request.inputs, &inputs)) return CreateStatus::kInputsRefused;
   const std::string& path = request.archive;
   ArchiveOutput output;
   if (!OpenArchiveOutput(path, &output)) return CreateStatus::kArchiveUnwritable;
@@ -48,8 +49,16 @@ CreateStatus CreateArchive(const CreateRequest& request) {
     ReportProblem(path, reason);
     return CreateStatus::kArchiveUnwritable;
   }
-  return PlaceArchiveOutput(output, path) ? CreateStatus::kCreated
-                                          : CreateStatus::kArchiveUnwritable;
+  if (!PlaceArchiveOutput(output, path)) return CreateStatus::kArchiveUnwritable;
+  created->entries = entries.size();
+  created->size = writer.end;
+  for (const PlannedEntry& entry : entries) {
+    const WaveFormat target = ReadWaveFormat(entry.plan.target.data());
+    created->seconds +=
+        static_cast<double>(FramesInAudio(entry.plan.target, entry.plan.length.audioLength)) /
+        target.nSamplesPerSec;
+  }
+  return CreateStatus::kCreated;
 }
 
 }  // namespace unpak

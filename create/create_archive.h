@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "create/input_files.h"
 #include "create/wave_entry.h"
 
 namespace unpak {
 
 struct CreateRequest {
   std::string archive;
-  std::vector<std::string> paths;  // WAV files and folders
+  std::vector<InputArgument> inputs;  // WAV files and folders
   CreateSettings settings;
 };
 
@@ -25,8 +26,15 @@ enum class CreateStatus {
   kArchiveUnwritable,  // the archive cannot be written at its path
 };
 
+// What the archive written holds.
+struct CreatedArchive {
+  size_t entries = 0;
+  double seconds = 0;  // of audio
+  uint64_t size = 0;   // of the archive
+};
+
 // Needs the codec module registered. Prints a "Compressing" line per entry
-// and a message per problem.
-CreateStatus CreateArchive(const CreateRequest& request);
+// and a message per problem; fills `created` when the archive is written.
+CreateStatus CreateArchive(const CreateRequest& request, CreatedArchive* created);
 
 }  // namespace unpak

@@ -93,6 +93,14 @@ bool ChooseEntryLength(std::span<const uint8_t> target, std::span<const uint8_t>
   return true;
 }
 
+uint64_t FramesInAudio(std::span<const uint8_t> target, uint32_t audioLength) {
+  const WaveFormat format = ReadWaveFormat(target.data());
+  if (format.nBlockAlign == 0) return 0;
+  const uint64_t samplesPerBlock =
+      format.wFormatTag == kWaveFormatPcm ? 1 : SamplesPerBlock(target, format);
+  return audioLength / format.nBlockAlign * samplesPerBlock;
+}
+
 bool ChooseEntryLengthOfFrames(std::span<const uint8_t> target, std::span<const uint8_t> mp3Format,
                                uint64_t frames, EntryLength* length, std::string* reason) {
   const WaveFormat format = ReadWaveFormat(target.data());

@@ -25,6 +25,10 @@ bool ChooseEntryLength(std::span<const uint8_t> target, std::span<const uint8_t>
                        uint64_t inputFrames, uint32_t dataLength, EntryLength* length,
                        std::string* reason);
 
+// The sample frames that `audioLength` bytes of audio in the target's format
+// hold: its whole blocks times the frames per block.
+uint64_t FramesInAudio(std::span<const uint8_t> target, uint32_t audioLength);
+
 // The same for audio of `frames` sample frames at the target's rate, whose
 // "data" chunk in the target's format would hold them all: whole blocks,
 // the last one padded.

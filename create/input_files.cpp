@@ -22,30 +22,46 @@ bool EndsInWav(const std::string& name) {
   });
 }
 
-// The entry name for a relative path, or a problem with it.
-bool EntryName(const fs::path& relative, std::string* name, std::string* problem) {
-  const std::string path = relative.generic_string();
-  if (path.find('\\') != std::string::npos) {
-    *problem = "a backslash in its name would read as a folder separator in the archive";
-    return false;
+// The parts of `path` other than "." and empty ones, joined by backslashes
+// onto `name`; false, with the problem, for a backslash in one.
+bool AppendParts(const fs::path& path, std::string* name, std::string* problem) {
+  for (const fs::path& part : path) {
+    const std::string text = part.string();
+    if (text.empty() || text == "." || text == "/") continue;
+    if (text.find('\\') != std::string::npos) {
+      *problem = "a backslash in its name would read as a folder separator in the archive";
+      return false;
+    }
+    if (!name->empty()) name->push_back('\\');
+    *name += text;
   }
-  *name = path;
-  std::replace(name->begin(), name->end(), '/', '\\');
-  return CheckOutputPathForm(*name, problem);
+  return true;
 }
 
-void AddFile(const fs::path& path, const fs::path& relative, std::vector<InputFile>* files,
-             std::vector<std::string>* problems) {
-  std::string name;
+// The name that a path as given gives its entries, empty for the current
+// folder; false, with the problem, when no entry can be named by it.
+bool GivenName(const std::string& given, std::string* name, std::string* problem) {
+  if (!given.empty() && given[0] == '/') {
+    *problem = "an absolute path cannot name an entry (-C DIR reads the paths after it from DIR)";
+    return false;
+  }
+  return AppendParts(given, name, problem) &&
+         (name->empty() || CheckOutputPathForm(*name, problem));
+}
+
+// Adds the file at `path`, named by `given` (its name as given) and `below`,
+// its path below that.
+void AddFile(const fs::path& path, std::string name, const fs::path& below,
+             std::vector<InputFile>* files, std::vector<std::string>* problems) {
   std::string problem;
-  if (EntryName(relative, &name, &problem)) {
+  if (AppendParts(below, &name, &problem) && CheckOutputPathForm(name, &problem)) {
     files->push_back({path.string(), name});
   } else {
     problems->push_back(DisplayName(path.string()) + ": " + problem);
   }
 }
 
-void AddFolder(const fs::path& folder, std::vector<InputFile>* files,
+void AddFolder(const fs::path& folder, const std::string& given, std::vector<InputFile>* files,
                std::vector<std::string>* problems) {
   std::vector<fs::path> found;
   std::error_code error;
@@ -68,23 +84,28 @@ void AddFolder(const fs::path& folder, std::vector<InputFile>* files,
   std::sort(found.begin(), found.end(),
             [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
   for (const fs::path& path : found)
-    AddFile(path, path.lexically_relative(folder), files, problems);
+    AddFile(path, given, path.lexically_relative(folder), files, problems);
 }
 
 }  // namespace
 
-bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<InputFile>* files) {
+bool ListInputFiles(const std::vector<InputArgument>& arguments, std::vector<InputFile>* files) {
   std::vector<std::string> found;
   std::vector<std::string>* problems = &found;
-  for (const std::string& argument : arguments) {
+  for (const InputArgument& argument : arguments) {
+    const fs::path path = fs::path(argument.folder) / argument.path;
+    std::string name;
+    std::string problem;
     std::error_code error;
-    const fs::file_status status = fs::status(argument, error);
-    if (fs::is_directory(status)) {
-      AddFolder(argument, files, problems);
+    const fs::file_status status = fs::status(path, error);
+    if (!GivenName(argument.path, &name, &problem)) {
+      problems->push_back(DisplayName(argument.path) + ": " + problem);
+    } else if (fs::is_directory(status)) {
+      AddFolder(path, name, files, problems);
     } else if (fs::exists(status)) {
-      AddFile(argument, fs::path(argument).filename(), files, problems);
+      AddFile(path, name, {}, files, problems);
     } else {
-      problems->push_back(DisplayName(argument) + ": " +
+      problems->push_back(DisplayName(path.string()) + ": " +
                           (error ? error.message() : "no such file or folder"));
     }
   }

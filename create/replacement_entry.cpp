@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "create/chunk_positions.h"
 #include "create/sound_reader.h"
 #include "create/wave_chunks.h"
 
@@ -42,6 +43,17 @@ bool KeepChunks(std::span<const uint8_t> payload, uint32_t decodedLength, Payloa
   return true;
 }
 
+// The sound file's chunks other than "fmt " and "data", when it is a WAV file.
+bool TakeInputChunks(const uint8_t* bytes, size_t size, PayloadParts* parts, std::string* reason) {
+  WaveChunks chunks;
+  if (!ReadWaveChunks(bytes, size, &chunks, reason)) {
+    return Refuse("--chunks=input takes a WAV file's chunks: " + *reason, reason);
+  }
+  parts->kept = std::move(chunks.before);
+  parts->tail = std::move(chunks.after);
+  return true;
+}
+
 // The entry's MP3 stream settings, which LAME must be able to encode.
 bool KeepMp3Settings(const WaveFormat& source, int quality, Mp3Settings* mp3, std::string* reason) {
   mp3->rate = source.nSamplesPerSec;
@@ -61,8 +73,9 @@ bool KeepMp3Settings(const WaveFormat& source, int quality, Mp3Settings* mp3, st
 }  // namespace
 
 bool PlanReplacementEntry(const uint8_t* bytes, size_t size, const EntryFacts& entry,
-                          std::span<const uint8_t> payload, int quality, CodecDelays* delays,
-                          WaveEntryPlan* plan, std::string* reason) {
+                          std::span<const uint8_t> payload, ChunkSource chunks, int quality,
+                          CodecDelays* delays, WaveEntryPlan* plan,
+                          std::vector<std::string>* pastEnd, std::string* reason) {
   const SoundReaderPtr reader = OpenSoundReader(bytes, size, reason);
   if (!reader) return false;
   const int channels = reader->info.channels;
@@ -74,8 +87,11 @@ bool PlanReplacementEntry(const uint8_t* bytes, size_t size, const EntryFacts& e
   plan->inputSize = size;
   plan->inputRate = static_cast<uint32_t>(reader->info.samplerate);
   plan->inputChannels = static_cast<uint16_t>(channels);
-  if (!KeepChunks(payload, entry.layout.decodedLength, &plan->parts, reason) ||
-      !KeepMp3Settings(entry.source, quality, &plan->mp3, reason) ||
+  const bool chunksTaken =
+      chunks == ChunkSource::kInput
+          ? TakeInputChunks(bytes, size, &plan->parts, reason)
+          : KeepChunks(payload, entry.layout.decodedLength, &plan->parts, reason);
+  if (!chunksTaken || !KeepMp3Settings(entry.source, quality, &plan->mp3, reason) ||
       !MakeMp3SourceFormat(plan->mp3, delays, &plan->parts.sourceFormat, reason)) {
     return false;
   }
@@ -91,6 +107,13 @@ bool PlanReplacementEntry(const uint8_t* bytes, size_t size, const EntryFacts& e
   plan->length.framesToEncode =
       (plan->length.framesToEncode * plan->inputRate + targetRate - 1) / targetRate;
   plan->parts.decodedLength = plan->length.decodedLength;
+  const uint64_t newFrames =
+      std::min(frames, FramesInAudio(plan->target, plan->length.audioLength));
+  SetFactLength(plan->parts.kept, newFrames, false);
+  SetFactLength(plan->parts.tail, newFrames, false);
+  *pastEnd = PositionsPastEnd(plan->parts.kept, newFrames);
+  for (std::string& line : PositionsPastEnd(plan->parts.tail, newFrames))
+    pastEnd->push_back(std::move(line));
   return CheckWaveEntryPlan(plan, reason);
 }
 

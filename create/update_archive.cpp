@@ -1,72 +1,15 @@
 #include "create/update_archive.h"
 
 #include <algorithm>
-#include <cstring>
-#include <map>
-#include <utility>
 
-#include "archive/pak_file.h"
-#include "archive/pak_file_writer.h"
-#include "archive/pak_reader.h"
-#include "convert/entry_facts.h"
-#include "create/archive_steps.h"
+#include "archive/entry_path.h"
+#include "create/archive_rewrite.h"
 #include "create/replacement_entry.h"
 #include "platform/console.h"
 
 namespace unpak {
 
 namespace {
-
-struct OldArchive {
-  std::vector<uint8_t> bytes;
-  std::vector<PakEntry> entries;
-  std::vector<EntryView> views;
-  std::vector<uint8_t> nameTable;  // up to the end of its last name
-};
-
-// Reads the whole archive, every entry's name and payload checked to lie
-// inside it; false, reported, when it cannot be.
-bool ReadOldArchive(const std::string& path, OldArchive* old) {
-  std::string reason;
-  PakHeader header;
-  MappedFilePtr file = OpenPakFile(path.c_str(), &header, &reason);
-  if (file) {
-    old->bytes.assign(file->data, file->data + file->size);
-    if (MappedBytesLost(file->data, file->size)) reason = "it changed while being read";
-  }
-  if (!file || !reason.empty()) {
-    ReportProblem(path, reason);
-    return false;
-  }
-  old->entries.resize(header.entryCount);
-  old->views.resize(header.entryCount);
-  size_t nameTableSize = 0;
-  for (uint32_t i = 0; i < header.entryCount; ++i) {
-    old->entries[i] = ReadPakEntry(old->bytes.data(), header, i);
-    if (!ResolvePakEntry(old->bytes.data(), old->bytes.size(), header, old->entries[i],
-                         &old->views[i], &reason)) {
-      ReportProblem(path, "entry " + std::to_string(i) + ": " + reason);
-      return false;
-    }
-    nameTableSize = std::max(
-        nameTableSize, size_t{old->entries[i].nameOffset} + std::strlen(old->views[i].path) + 1);
-  }
-  const auto start = old->bytes.begin() + header.nameTableOffset;
-  old->nameTable.assign(start, start + static_cast<ptrdiff_t>(nameTableSize));
-  return true;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
-// What the entry states, read as unpak reads it.
-bool InspectOldEntry(const EntryView& view, EntryFacts* facts, std::string* reason) {
-  return InspectEntry(view.targetFormat, view.payload, view.payloadSize, facts, reason);
-}
 
 bool PlanReplacement(const InputFile& input, const EntryView& view, const UpdateRequest& request,
                      const struct stat* archive, CodecDelays* delays, PlannedEntry* entry) {
@@ -76,22 +19,18 @@ bool PlanReplacement(const InputFile& input, const EntryView& view, const Update
   if (!InspectOldEntry(view, &facts, &reason)) {
     reason = "the entry it replaces cannot be read: " + reason;
   } else if (MappedFilePtr file = MapInput(input.path, archive, &reason)) {
+    std::vector<std::string> pastEnd;
     if (PlanReplacementEntry(file->data, file->size, facts, {view.payload, view.payloadSize},
-                             request.settings.quality, delays, &entry->plan, &reason) &&
+                             request.chunks, request.settings.quality, delays, &entry->plan,
+                             &pastEnd, &reason) &&
         InputUnchanged(*file, &reason)) {
+      for (const std::string& line : pastEnd)
+        ReportProblem(view.path, "warning: " + line + "; the chunk is kept as it was");
       return true;
     }
   }
   ReportProblem(input.path, reason);
   return false;
-}
-
-// The old entry's unpacked size, as the archive's header counts it: none for
-// an entry that unpak cannot write.
-uint64_t OldOutputSize(const EntryView& view) {
-  EntryFacts facts;
-  std::string reason;
-  return InspectOldEntry(view, &facts, &reason) ? facts.outputSize : 0;
 }
 
 // The inputs sorted into replacements, by the old entry they replace, and
@@ -114,7 +53,7 @@ bool PlanUpdate(const std::vector<InputFile>& inputs, const OldArchive& old,
   for (const InputFile& input : inputs) {
     bool matched = false;
     for (size_t i = 0; i < count; ++i) {
-      if (!SameName(old.views[i].path, input.name)) continue;
+      if (!SameEntryPathIgnoringCase(old.views[i].path, input.name)) continue;
       matched = plan->isReplaced[i] = true;
       planned =
           PlanReplacement(input, old.views[i], request, archive, &delays, &plan->replaced[i]) &&
@@ -137,36 +76,21 @@ uint64_t UpdatedUnpackedSize(const OldArchive& old, const UpdatePlan& plan) {
   return total;
 }
 
-// The new archive's entry and name tables: the old records and names as
-// they were, the added entries' after them. Payload offsets and sizes are
-// filled in as the payloads are written.
-struct NewTables {
-  std::vector<PakEntry> records;
-  std::vector<uint8_t> nameTable;
-};
-
+// The new archive's tables: the old entries' as they were, the added
+// entries' after them.
 NewTables ExtendTables(const OldArchive& old, const UpdatePlan& plan) {
-  NewTables tables{old.entries, old.nameTable};
+  std::vector<CarriedEntry> carried(old.entries.size());
+  for (size_t i = 0; i < carried.size(); ++i) carried[i].index = i;
+  NewTables tables = CarryTables(old, carried);
   for (const PlannedEntry& entry : plan.added) {
     PakEntry record;
-    record.nameOffset = static_cast<uint32_t>(tables.nameTable.size());
+    record.nameOffset = AppendName(tables, entry.input.name);
     std::copy_n(entry.plan.target.begin(), std::min(entry.plan.target.size(), kTargetFormatSize),
                 record.targetFormat);
     tables.records.push_back(record);
-    tables.nameTable.insert(tables.nameTable.end(), entry.input.name.begin(),
-                            entry.input.name.end());
-    tables.nameTable.push_back('\0');
   }
   return tables;
 }
-
-// Where the payloads go, and the archive's path and file for messages and
-// for telling inputs from it.
-struct PayloadTarget {
-  PakFileWriter& writer;
-  const std::string& path;
-  const struct stat* archive;
-};
 
 StepResult EncodeInto(PayloadTarget& target, PlannedEntry& entry, PakEntry& record) {
   const PayloadWriter write = [&](const std::vector<uint8_t>& payload, std::string* why) {
@@ -182,22 +106,15 @@ StepResult EncodeInto(PayloadTarget& target, PlannedEntry& entry, PakEntry& reco
 StepResult WritePayloads(PayloadTarget& target, const OldArchive& old, UpdatePlan& plan,
                          std::vector<PakEntry>& records) {
   const size_t count = old.entries.size();
-  std::map<std::pair<uint32_t, uint32_t>, uint32_t> carried;
+  CarriedPayloads carried;
   for (size_t i = 0; i < count; ++i) {
     PakEntry& record = records[i];
     if (plan.isReplaced[i]) {
       const StepResult result = EncodeInto(target, plan.replaced[i], record);
       if (result != StepResult::kDone) return result;
-      continue;
-    }
-    const auto [at, first] = carried.try_emplace({record.dataOffset, record.dataSize}, 0);
-    std::string reason;
-    if (first && !AppendPakPayload(target.writer, {old.views[i].payload, record.dataSize},
-                                   &at->second, &reason)) {
-      ReportProblem(target.path, reason);
+    } else if (!CarryPayload(target, old, record, &carried)) {
       return StepResult::kArchiveFault;
     }
-    record.dataOffset = at->second;
   }
   for (size_t i = 0; i < plan.added.size(); ++i) {
     const StepResult result = EncodeInto(target, plan.added[i], records[count + i]);
@@ -218,18 +135,44 @@ UpdateStatus StatusOf(StepResult result) {
   return UpdateStatus::kArchiveUnusable;
 }
 
+std::string RateAndChannels(uint32_t rate, uint16_t channels) {
+  return std::to_string(rate) + " Hz " + (channels == 1 ? "mono" : "stereo");
+}
+
+// How the new audio was fitted to the entry's format ("16000 Hz mono
+// resampled to 22050 Hz"), or nothing when it already had it.
+std::string FittedTo(const WaveEntryPlan& plan) {
+  const WaveFormat target = ReadWaveFormat(plan.target.data());
+  const bool resampled = plan.inputRate != target.nSamplesPerSec;
+  const bool remixed = plan.inputChannels != target.nChannels;
+  if (!resampled && !remixed) return "";
+  const std::string rate = std::to_string(target.nSamplesPerSec) + " Hz";
+  const std::string channels = target.nChannels == 1 ? "mono" : "stereo";
+  return RateAndChannels(plan.inputRate, plan.inputChannels) +
+         (!remixed     ? " resampled to " + rate
+          : !resampled ? " remixed to " + channels
+                       : " resampled and remixed to " +
+                             RateAndChannels(target.nSamplesPerSec, target.nChannels));
+}
+
 void PrintSummary(const UpdatePlan& plan) {
   const size_t replaced =
       static_cast<size_t>(std::count(plan.isReplaced.begin(), plan.isReplaced.end(), true));
   ConsolePrint("%zu replaced, %zu added, %zu kept\n", replaced, plan.added.size(),
                plan.isReplaced.size() - replaced);
+  for (size_t i = 0; i < plan.isReplaced.size(); ++i) {
+    const std::string fitted = plan.isReplaced[i] ? FittedTo(plan.replaced[i].plan) : "";
+    if (!fitted.empty()) {
+      ConsolePrint("%s: %s\n", DisplayName(plan.replaced[i].input.name).c_str(), fitted.c_str());
+    }
+  }
 }
 
 }  // namespace
 
 UpdateStatus UpdateArchive(const UpdateRequest& request) {
   std::vector<InputFile> inputs;
-  if (!ListInputFiles(request.paths, &inputs)) return UpdateStatus::kInputsRefused;
+  if (!ListInputFiles(request.inputs, &inputs)) return UpdateStatus::kInputsRefused;
   OldArchive old;
   if (!ReadOldArchive(request.archive, &old)) return UpdateStatus::kArchiveUnusable;
   const std::string& path = request.output.empty() ? request.archive : request.output;
@@ -245,26 +188,11 @@ UpdateStatus UpdateArchive(const UpdateRequest& request) {
   }
 
   NewTables tables = ExtendTables(old, plan);
-  PakFileWriter writer;
-  std::string reason;
-  if (!ReservePakTables(
-          *output.file,
-          kPakHeaderSize + tables.records.size() * kPakEntrySize + tables.nameTable.size(), &writer,
-          &reason)) {
-    ReportProblem(path, reason);
-    return UpdateStatus::kArchiveUnusable;
-  }
-  PayloadTarget target{writer, path, archive};
-  const StepResult written = WritePayloads(target, old, plan, tables.records);
+  const PayloadSteps write = [&](PayloadTarget& target, std::vector<PakEntry>& records) {
+    return WritePayloads(target, old, plan, records);
+  };
+  const StepResult written = WriteRewrittenArchive(output, path, tables, totalUnpackedSize, write);
   if (written != StepResult::kDone) return StatusOf(written);
-  if (!WritePakTables(writer,
-                      BuildPakTablesOf(tables.records, tables.nameTable,
-                                       static_cast<uint32_t>(totalUnpackedSize)),
-                      &reason)) {
-    ReportProblem(path, reason);
-    return UpdateStatus::kArchiveUnusable;
-  }
-  if (!PlaceArchiveOutput(output, path)) return UpdateStatus::kArchiveUnusable;
   PrintSummary(plan);
   return UpdateStatus::kUpdated;
 }

@@ -10,15 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "create/input_files.h"
+#include "create/replacement_entry.h"
 #include "create/wave_entry.h"
 
 namespace unpak {
 
 struct UpdateRequest {
   std::string archive;
-  std::string output;              // empty: the archive itself
-  std::vector<std::string> paths;  // WAV files and folders
-  CreateSettings settings;         // the bit rate only for added entries
+  std::string output;                        // empty: the archive itself
+  std::vector<InputArgument> inputs;         // WAV files and folders
+  CreateSettings settings;                   // the bit rate only for added entries
+  ChunkSource chunks = ChunkSource::kEntry;  // of replaced entries
 };
 
 enum class UpdateStatus {

@@ -7,6 +7,7 @@
 #include "archive/pak_format.h"
 #include "convert/entry_facts.h"
 #include "create/channel_mix.h"
+#include "create/chunk_positions.h"
 #include "create/mp3_encoder.h"
 #include "create/resampler.h"
 #include "create/sound_reader.h"
@@ -103,6 +104,10 @@ bool PlanWaveEntry(const uint8_t* bytes, size_t size, const CreateSettings& sett
   plan->parts.decodedLength = plan->length.decodedLength;
   plan->parts.kept = std::move(chunks.before);
   plan->parts.tail = std::move(chunks.after);
+  // A part block left out shortens the audio that "fact" counts.
+  const uint64_t frames = FramesInAudio(plan->target, plan->length.audioLength);
+  SetFactLength(plan->parts.kept, frames, true);
+  SetFactLength(plan->parts.tail, frames, true);
   return CheckWaveEntryPlan(plan, reason);
 }
 

@@ -12,11 +12,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace unpak;
   FuzzArchiveInSandbox(data, size, [](const std::string& path) {
-    ListArchive(path, false);
-    ListArchive(path, true);
+    ListArchive(path, false, {});
+    ListArchive(path, true, {"*"});
     UnpackOptions test;
-    test.keepOutputs = false;
-    test.reportDamage = true;
+    test.outputTarget = OutputTarget::kNowhere;
+    test.showVerdicts = true;
     UnpackArchive(path.c_str(), test);
     UnpackOptions unpack;
     unpack.workers = 2;

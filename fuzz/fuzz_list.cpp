@@ -13,8 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace unpak;
   FuzzArchiveInSandbox(data, size, [](const std::string& path) {
-    ListArchive(path, false);
-    ListArchive(path, true);
+    ListArchive(path, false, {});
+    ListArchive(path, true, {});
   });
   return 0;
 }

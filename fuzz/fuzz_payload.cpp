@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* payload = data + header;
     const auto payloadSize = static_cast<uint32_t>(size - header);
     if (!InspectEntry(target, payload, payloadSize, &facts, &reason) ||
-        !UnpackEntry(facts, payload, payloadSize, true, &result, &reason) ||
+        !UnpackEntry(facts, payload, payloadSize, OutputKeeping::kInCurrentDirectory, &result,
+                     &reason) ||
         !PlacePendingOutput(std::move(result.output), "out.wav", &reason)) {
       std::fprintf(stderr, "entry refused: %s\n", reason.c_str());
     }

@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "create/mpeg_settings.h"
 #include "create/wave_entry.h"
 #include "pak/commands.h"
@@ -27,10 +29,55 @@ CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs) {
       ->check(CLI::Range(1u, kMaxWorkers));
 }
 
+void AddPatternsOption(CLI::App* command, std::vector<std::string>* patterns,
+                       const std::string& help) {
+  command->add_option("PATTERN", *patterns,
+                      help +
+                          ": a path as listed, or a shell pattern with / between folders; "
+                          "letter case is ignored");
+}
+
 bool LoadCodecsForCommand() {
   if (LoadCodecModule()) return true;
   ConsoleError("cannot load the codec module " UNPAK_CODEC_MODULE_NAME);
   return false;
+}
+
+std::string Duration(double seconds) {
+  const auto millis = static_cast<uint64_t>(seconds * 1000 + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu.%03llu",
+                static_cast<unsigned long long>(millis / 60000),
+                static_cast<unsigned long long>(millis / 1000 % 60),
+                static_cast<unsigned long long>(millis % 1000));
+  return text;
+}
+
+std::string SizeWords(uint64_t bytes) {
+  char text[32];
+  if (bytes < 1000000) {
+    std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1e3);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  }
+  return text;
+}
+
+int ExitStatusOf(UpdateStatus status) {
+  switch (status) {
+    case UpdateStatus::kUpdated:
+      return kPakOk;
+    case UpdateStatus::kInputsRefused:
+      return kPakEntriesFailed;
+    case UpdateStatus::kArchiveUnusable:
+      break;
+  }
+  return kPakUsageError;
+}
+
+void AddOutputOption(CLI::App* command, std::string* output) {
+  command->add_option("-o,--output", *output,
+                      "Write the new archive here and leave ARCHIVE as it is");
 }
 
 int ExitStatusOf(UnpackStatus status) {
@@ -39,8 +86,10 @@ int ExitStatusOf(UnpackStatus status) {
       return kPakOk;
     case UnpackStatus::kEntriesFailed:
     case UnpackStatus::kDeclined:
+    case UnpackStatus::kReaderGone:
       return kPakEntriesFailed;
     case UnpackStatus::kArchiveUnreadable:
+    case UnpackStatus::kOutputFailed:
       break;
   }
   return kPakUsageError;

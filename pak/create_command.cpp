@@ -2,6 +2,8 @@
 
 #include "create/create_archive.h"
 #include "pak/commands.h"
+#include "pak/input_arguments.h"
+#include "platform/console.h"
 
 namespace unpak {
 
@@ -13,14 +15,19 @@ void AddCreateCommand(CLI::App& pak, int* status) {
   AddEncodingOptions(command, &request->settings,
                      "MP3 bit rate in kbps (default: 128 at 32000 Hz and above, 64 below)");
   command->add_option("ARCHIVE", request->archive, "The .pak archive to write")->required();
-  command->add_option("PATH", request->paths, "WAV files and folders of them")->required();
-  command->callback([request, status] {
+  auto inputs = std::make_shared<InputOptions>();
+  AddInputOptions(command, inputs.get());
+  command->callback([request, inputs, command, status] {
+    request->inputs = InputArgumentsOf(*command, *inputs);
     if (!LoadCodecsForCommand()) {
       *status = kPakUsageError;
       return;
     }
-    switch (CreateArchive(*request)) {
+    CreatedArchive created;
+    switch (CreateArchive(*request, &created)) {
       case CreateStatus::kCreated:
+        ConsolePrint("%zu entries, %s of audio, %s\n", created.entries,
+                     Duration(created.seconds).c_str(), SizeWords(created.size).c_str());
         *status = kPakOk;
         return;
       case CreateStatus::kInputsRefused:

@@ -11,6 +11,7 @@
 #include "pak/commands.h"
 #include "platform/console.h"
 #include "platform/mapped_file.h"
+#include "archive/entry_selection.h"
 
 namespace unpak {
 
@@ -66,16 +67,6 @@ std::string FormatWords(const WaveFormat& format) {
       return "IMA ADPCM " + layout;
   }
   return "GSM 6.10 " + layout;
-}
-
-std::string Duration(double seconds) {
-  const auto millis = static_cast<uint64_t>(seconds * 1000 + 0.5);
-  char text[32];
-  std::snprintf(text, sizeof text, "%llu:%02llu.%03llu",
-                static_cast<unsigned long long>(millis / 60000),
-                static_cast<unsigned long long>(millis / 1000 % 60),
-                static_cast<unsigned long long>(millis % 1000));
-  return text;
 }
 
 uint64_t ComputedTotal(const std::vector<ListedEntry>& entries) {
@@ -156,7 +147,7 @@ void PrintJson(const std::vector<ListedEntry>& entries, const PakHeader& header,
 
 }  // namespace
 
-int ListArchive(const std::string& path, bool json) {
+int ListArchive(const std::string& path, bool json, const std::vector<std::string>& patterns) {
   std::string reason;
   PakHeader header;
   MappedFilePtr file = OpenPakFile(path.c_str(), &header, &reason);
@@ -165,7 +156,10 @@ int ListArchive(const std::string& path, bool json) {
     return kPakUsageError;
   }
   std::vector<ListedEntry> entries;
-  for (uint32_t index = 0; index < header.entryCount; ++index) {
+  const OpenedArchive archive{path.c_str(), file->data, file->size, header};
+  Selection selection{archive, patterns, std::vector<bool>(patterns.size())};
+  for (uint32_t index = NextSelected(selection, 0); index < header.entryCount;
+       index = NextSelected(selection, index + 1)) {
     entries.push_back(ListEntry(file->data, file->size, header, index));
   }
   if (MappedBytesLost(file->data, file->size)) {
@@ -183,7 +177,7 @@ int ListArchive(const std::string& path, bool json) {
     ConsoleError("cannot write the listing: %s", std::strerror(errno));
     return kPakUsageError;
   }
-  int status = kPakOk;
+  int status = ReportUnmatchedPatterns(selection) ? kPakOk : kPakEntriesFailed;
   for (const ListedEntry& entry : entries) {
     if (entry.facts) continue;
     if (entry.path) {
@@ -200,12 +194,14 @@ int ListArchive(const std::string& path, bool json) {
 void AddListCommand(CLI::App& pak, int* status) {
   auto archive = std::make_shared<std::string>();
   auto json = std::make_shared<bool>(false);
+  auto patterns = std::make_shared<std::vector<std::string>>();
   CLI::App* command =
       AddCommand(pak, "list", "Show each entry's format, length, sizes and path; decodes nothing");
   command->add_flag("--json", *json, "Print one JSON document instead of a table");
   command->add_option("ARCHIVE", *archive, "The .pak archive")->required();
-  command->callback([archive, json, status] {
-    *status = LoadCodecsForCommand() ? ListArchive(*archive, *json) : kPakUsageError;
+  AddPatternsOption(command, patterns.get(), "Show only the entries that match a pattern");
+  command->callback([archive, json, patterns, status] {
+    *status = LoadCodecsForCommand() ? ListArchive(*archive, *json, *patterns) : kPakUsageError;
   });
 }
 

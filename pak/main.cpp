@@ -9,8 +9,10 @@
 int main(int argc, char** argv) {
   using namespace unpak;
   PrepareProcess("pak");
-  CLI::App pak{"List, test, extract, create and update .pak archives of compressed game audio.",
-               "pak"};
+  CLI::App pak{
+      "List, test, extract, create, update, delete from and rename in .pak archives of compressed "
+      "game audio.",
+      "pak"};
   pak.set_version_flag("--version", UNPAK_VERSION, "Print the version and exit");
   // --help shows every command's usage at once.
   pak.set_help_flag();
@@ -22,6 +24,9 @@ int main(int argc, char** argv) {
   AddExtractCommand(pak, &status);
   AddCreateCommand(pak, &status);
   AddUpdateCommand(pak, &status);
+  AddDeleteCommand(pak, &status);
+  AddRenameCommand(pak, &status);
+  if (ReportUnknownCommand(pak, argc, argv)) return kPakUsageError;
   try {
     pak.parse(argc, argv);
   } catch (const CLI::Success& done) {

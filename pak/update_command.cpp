@@ -2,6 +2,7 @@
 
 #include "create/update_archive.h"
 #include "pak/commands.h"
+#include "pak/input_arguments.h"
 
 namespace unpak {
 
@@ -14,26 +15,25 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
   AddEncodingOptions(command, &request->settings,
                      "MP3 bit rate in kbps of added entries (default: 128 at 32000 Hz and above, "
                      "64 below); replaced entries keep theirs");
-  command->add_option("-o,--output", request->output,
-                      "Write the new archive here and leave ARCHIVE as it is");
+  AddOutputOption(command, &request->output);
+  auto chunks = std::make_shared<std::string>("entry");
+  command
+      ->add_option("--chunks", *chunks,
+                   "Whose chunks around the audio a replaced entry keeps: the entry's (its "
+                   "\"fact\" set to the new length) or the input's")
+      ->check(CLI::IsMember({"entry", "input"}))
+      ->capture_default_str();
   command->add_option("ARCHIVE", request->archive, "The .pak archive to update")->required();
-  command->add_option("PATH", request->paths, "WAV files and folders of them")->required();
-  command->callback([request, status] {
+  auto inputs = std::make_shared<InputOptions>();
+  AddInputOptions(command, inputs.get());
+  command->callback([request, inputs, chunks, command, status] {
+    request->chunks = *chunks == "input" ? ChunkSource::kInput : ChunkSource::kEntry;
+    request->inputs = InputArgumentsOf(*command, *inputs);
     if (!LoadCodecsForCommand()) {
       *status = kPakUsageError;
       return;
     }
-    switch (UpdateArchive(*request)) {
-      case UpdateStatus::kUpdated:
-        *status = kPakOk;
-        return;
-      case UpdateStatus::kInputsRefused:
-        *status = kPakEntriesFailed;
-        return;
-      case UpdateStatus::kArchiveUnusable:
-        *status = kPakUsageError;
-        return;
-    }
+    *status = ExitStatusOf(UpdateArchive(*request));
   });
 }
 

@@ -11,6 +11,7 @@ namespace {
 
 const char* programName = "unpak";
 thread_local ConsoleCapture* capture = nullptr;
+FILE* transcript = stdout;
 
 bool StdoutIsTerminal() {
   static const bool terminal = isatty(STDOUT_FILENO) == 1;
@@ -26,6 +27,8 @@ ScopedConsoleCapture::ScopedConsoleCapture(ConsoleCapture& next) : previous_(cap
 }
 
 ScopedConsoleCapture::~ScopedConsoleCapture() { capture = previous_; }
+
+void SendTranscriptToStandardError() { transcript = stderr; }
 
 void FinishConsoleCapture(ConsoleCapture& capture) {
   std::lock_guard<std::mutex> lock(capture.mutex);
@@ -67,15 +70,15 @@ void ConsolePrint(const char* format, ...) {
     }
     capture->changed.notify_all();
   } else {
-    std::vprintf(format, args);
-    if (StdoutIsTerminal()) std::fflush(stdout);
+    std::vfprintf(transcript, format, args);
+    if (transcript == stdout && StdoutIsTerminal()) std::fflush(stdout);
   }
   va_end(args);
 }
 
 void ConsoleEndLine(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  std::fputs(text, transcript);
+  std::fflush(transcript);
 }
 
 void ConsoleError(const char* format, ...) {

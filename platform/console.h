@@ -3,6 +3,8 @@
 // Console output. Messages the user reads as the run's own transcript go to
 // standard output; errors go to standard error prefixed with the program's
 // name. Standard output is flushed after every message when it is a terminal.
+// A run whose standard output carries data sends its transcript to standard
+// error instead.
 
 #include <condition_variable>
 #include <mutex>
@@ -13,11 +15,14 @@ namespace unpak {
 // The name that prefixes error messages ("unpak" unless set).
 void SetConsoleProgramName(const char* name);
 
+// From now on the transcript goes to standard error.
+void SendTranscriptToStandardError();
+
 void ConsolePrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void ConsoleError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Ends a transcript line: prints `text` and flushes standard output whatever
-// it is, so a run that is killed keeps every line it printed.
+// Ends a transcript line: prints `text` and flushes the transcript whatever
+// it goes to, so a run that is killed keeps every line it printed.
 void ConsoleEndLine(const char* text);
 
 // What ConsolePrint put out on a thread while the capture was set there:

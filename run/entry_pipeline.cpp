@@ -17,7 +17,12 @@ namespace {
 
 void Count(const EntryTask& task, RunCounts* counts) {
   ++counts->entries;
-  if (!task.ok || !task.damage.empty()) ++counts->failed;
+  if (!task.ok) {
+    ++counts->failed;
+  } else if (!task.damage.empty()) {
+    ++counts->damaged;
+  }
+  if (task.outputError != 0) counts->outputError = task.outputError;
 }
 
 // Workers convert entries ahead in archive order, at most a few per worker

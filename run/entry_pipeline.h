@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 #include "run/unpack_options.h"
 
 namespace unpak {
@@ -14,7 +14,9 @@ namespace unpak {
 struct RunCounts {
   uint32_t entries = 0;
   uint32_t failed = 0;
+  uint32_t damaged = 0;  // written or tested, but damaged
   bool stopped = false;
+  int outputError = 0;  // why writing to standard output stopped the run
 };
 
 void RunInOrder(const OpenedArchive& archive, const UnpackOptions& options, Selection& selection,

@@ -10,7 +10,7 @@
 #include "convert/segmented_stream.h"
 #include "platform/console.h"
 #include "platform/output_file.h"
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 #include "run/unpack_options.h"
 
 namespace unpak {
@@ -21,10 +21,12 @@ struct EntryTask {
   ConsoleCapture transcript;  // its line, while converted ahead of its turn
   std::string path;           // as stored; empty when the name cannot be read
   bool lineStarted = false;   // its transcript line was begun
+  bool kept = false;          // an existing file at its path was kept
   bool ok = false;
   bool archiveUnreadable = false;
   std::string reason;               // why it failed
   std::vector<std::string> damage;  // what the decoder passed over
+  int outputError = 0;              // why writing to standard output failed
   PendingOutputPtr output;
 };
 

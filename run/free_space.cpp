@@ -26,8 +26,9 @@ bool FreeBytesHere(uint64_t* free) {
   return true;
 }
 
-// Asks until the answer is y/Y (true) or n/N/line feed (false). Every other
-// code, carriage return included, asks again right after its echo. Without
+// Asks until the answer is y/Y (true) or n/N/line feed (false), which ends
+// the line. Every other code, carriage return included, asks again right
+// after its echo. Without
 // a terminal or a key to read the answer is no, on a line of its own.
 // The prompt is program output, on standard output; the key is read from
 // and echoed to the controlling terminal, so at a terminal the echo lands
@@ -39,6 +40,8 @@ bool AskToContinue() {
     // The key's echo goes to the terminal; the prompt must be there first.
     std::fflush(stdout);
     const int code = keys ? ReadKeyWithEcho(*keys) : -1;
+    // The answer ends the question's line; a line feed's echo ends it already.
+    if (code == 'y' || code == 'Y' || code == 'n' || code == 'N') ConsolePrint("\n");
     if (code == 'y' || code == 'Y') return true;
     if (code == 'n' || code == 'N' || code == '\n') return false;
     if (code < 0) {

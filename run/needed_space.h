@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 
 namespace unpak {
 

@@ -8,4 +8,8 @@ namespace unpak {
 // are cleaned up on the signals that end a run.
 void PrepareProcess(const char* programName);
 
+// Whether standard output was closed when PrepareProcess opened it on
+// /dev/null.
+bool StandardOutputWasClosed();
+
 }  // namespace unpak

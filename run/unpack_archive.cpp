@@ -1,14 +1,16 @@
 #include "run/unpack_archive.h"
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "archive/pak_file.h"
 #include "platform/console.h"
 #include "platform/output_file.h"
 #include "run/entry_pipeline.h"
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 #include "run/free_space.h"
 #include "run/needed_space.h"
 
@@ -30,10 +32,13 @@ UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options
   }
   archive.data = file->data;
   archive.size = file->size;
-  if (options.keepOutputs) ProtectFromOutputs(file->device, file->inode);
+  struct stat info;
+  if (fstat(file->fd, &info) == 0) archive.modified = info.st_mtim;
+  const bool writesFiles = options.outputTarget == OutputTarget::kEntryPath;
+  if (writesFiles) ProtectFromOutputs(file->device, file->inode);
 
   Selection selection{archive, options.patterns, std::vector<bool>(options.patterns.size())};
-  if (options.keepOutputs) {
+  if (writesFiles) {
     const uint64_t needed =
         options.computeNeededSpace ? NeededSpace(selection) : archive.header.totalUnpackedSize;
     if (!CheckFreeSpace(needed)) return UnpackStatus::kDeclined;
@@ -44,21 +49,22 @@ UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options
   } else {
     RunInParallel(archive, options, selection, &counts);
   }
+  // The reader of standard output went away: nothing more to say to anyone.
+  if (counts.outputError == EPIPE) return UnpackStatus::kReaderGone;
+  if (counts.outputError != 0) return UnpackStatus::kOutputFailed;
   if (counts.stopped) return UnpackStatus::kArchiveUnreadable;
 
-  bool unmatched = false;
-  for (size_t i = 0; i < options.patterns.size(); ++i) {
-    if (selection.matched[i]) continue;
-    ConsoleError("%s: no entry matches %s", archivePath, options.patterns[i].c_str());
-    unmatched = true;
-  }
-  if (options.reportDamage) {
+  const bool unmatched = !ReportUnmatchedPatterns(selection);
+  if (options.showVerdicts) {
+    const uint32_t bad = counts.failed + counts.damaged;
     ConsolePrint("%u entries tested: %u ok, %u failed or damaged\n", counts.entries,
-                 counts.entries - counts.failed, counts.failed);
+                 counts.entries - bad, bad);
   } else if (counts.failed > 0) {
     ConsoleError("%u of %u entries failed", counts.failed, counts.entries);
   }
-  return counts.failed > 0 || unmatched ? UnpackStatus::kEntriesFailed : UnpackStatus::kOk;
+  const bool damageFailed = options.damageFails && counts.damaged > 0;
+  return counts.failed > 0 || damageFailed || unmatched ? UnpackStatus::kEntriesFailed
+                                                        : UnpackStatus::kOk;
 }
 
 }  // namespace unpak

@@ -13,6 +13,8 @@ enum class UnpackStatus {
   kEntriesFailed,      // every entry was tried; some failed, or a pattern matched nothing
   kArchiveUnreadable,  // the archive cannot be read at all (or stopped being readable)
   kDeclined,           // the user chose not to go on for want of free space
+  kReaderGone,         // standard output's reader went away; the run stopped quietly
+  kOutputFailed,       // writing to standard output failed otherwise; the run stopped
 };
 
 UnpackStatus UnpackArchive(const char* archivePath, const UnpackOptions& options);

@@ -1,6 +1,6 @@
 // Writes the WAV files that the bundled example archive is made from: three
 // short synthesized pieces, one of them carrying extra chunks.
-// Usage: make_example_wavs <folder>   (then: pak create example.pak <folder>)
+// Usage: make_example_wavs <folder>   (then: pak create example.pak -C <folder> .)
 
 #include <cstdio>
 #include <filesystem>

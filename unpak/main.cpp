@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "platform/console.h"
 #include "run/codec_loader.h"
 #include "run/process_setup.h"
@@ -6,9 +8,20 @@
 int main(int argc, char** argv) {
   using namespace unpak;
   PrepareProcess("unpak");
+  const char* usage = "Usage: %s <file.pak>\n";
+  const char* name = argc > 0 ? argv[0] : "unpak";
   if (argc != 2) {
-    ConsolePrint("Usage: %s <file.pak>\n", argc > 0 ? argv[0] : "unpak");
+    ConsolePrint(usage, name);
     return -1;
+  }
+  // An archive named so is reached as ./--help or ./--version.
+  if (std::strcmp(argv[1], "--help") == 0) {
+    ConsolePrint(usage, name);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    ConsolePrint("unpak %s\n", UNPAK_VERSION);
+    return 0;
   }
   if (!LoadCodecModule()) {
     ConsolePrint("Unable to load codec ... exiting\n");
@@ -16,6 +29,7 @@ int main(int argc, char** argv) {
   }
   UnpackOptions options;
   options.workers = AvailableCores();
+  options.damageFails = false;
   switch (UnpackArchive(argv[1], options)) {
     case UnpackStatus::kOk:
       return 0;

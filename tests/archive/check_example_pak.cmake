@@ -8,7 +8,7 @@ execute_process(COMMAND ${WAVS} ${SCRATCH}/sources RESULT_VARIABLE made)
 if(NOT made EQUAL 0)
   message(FATAL_ERROR "${WAVS} failed: ${made}")
 endif()
-execute_process(COMMAND ${PAK} create ${SCRATCH}/example.pak ${SCRATCH}/sources
+execute_process(COMMAND ${PAK} create ${SCRATCH}/example.pak -C ${SCRATCH}/sources .
                 RESULT_VARIABLE created OUTPUT_QUIET)
 if(NOT created EQUAL 0)
   message(FATAL_ERROR "pak create failed: ${created}")
@@ -17,5 +17,5 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${EXPECTED} ${SCRATCH}
                 RESULT_VARIABLE differs)
 if(NOT differs EQUAL 0)
   message(FATAL_ERROR "${EXPECTED} differs from a fresh pak create of its sources; "
-                      "regenerate it with: make_example_wavs DIR && pak create ${EXPECTED} DIR")
+                      "regenerate it with: make_example_wavs DIR && pak create ${EXPECTED} -C DIR .")
 endif()

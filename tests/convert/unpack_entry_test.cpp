@@ -68,8 +68,10 @@ TEST_F(UnpackEntryTest, AFullDiskFailsTheEntryAtItsFirstFailedWrite) {
       ConsoleCapture marks;
       const ScopedConsoleCapture capture(marks);
       setrlimit(RLIMIT_FSIZE, &limit);
-      EXPECT_FALSE(
-          UnpackEntry(facts, payload.data(), uint32_t(payload.size()), c.keep, &result, &reason));
+      EXPECT_FALSE(UnpackEntry(
+          facts, payload.data(), uint32_t(payload.size()),
+          c.keep ? OutputKeeping::kInCurrentDirectory : OutputKeeping::kDiscarded, &result,
+          &reason));
       setrlimit(RLIMIT_FSIZE, &unlimited);
     }
     EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;

@@ -172,9 +172,9 @@ TEST(Create, WavFilesFromOtherToolsComeBackFromUnpak) {
                                               ChunkBytes("LIST", list), ChunkBytes("cue ", cue))));
     }
   }
-  ASSERT_EQ(RunPak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "a.pak", "-C", "in", "."}, dir.path).exitStatus, 0);
   // The same inputs give the same archive, byte for byte.
-  ASSERT_EQ(RunPak({"create", "b.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "b.pak", "-C", "in", "."}, dir.path).exitStatus, 0);
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
   EXPECT_EQ(RunPak({"list", "a.pak"}, dir.path).exitStatus, 0);
   EXPECT_EQ(RunPak({"test", "a.pak"}, dir.path).exitStatus, 0);
@@ -271,8 +271,8 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
        1},
       {{"cp", "s.wav", "a\\b.wav"}, {}, "a\\b.wav: a backslash in its name would read as a", 1},
       {{"cp", "s.wav", "empty/s.wav"},
-       {"a.pak", "s.wav", "empty"},
-       "empty/s.wav: another input is stored as s.wav too",
+       {"a.pak", "s.wav", "-C", "empty", "./s.wav"},
+       "empty/./s.wav: another input is stored as s.wav too",
        1},
       {{}, {"a.pak", "missing.wav"}, "missing.wav: No such file or directory", 1},
       {{}, {"s.wav", "s.wav"}, "s.wav: it is the archive to be written", 1},
@@ -337,6 +337,51 @@ std::vector<std::string> ListedPaths(const std::string& table) {
   return paths;
 }
 
+TEST(Create, EntriesAreNamedByThePathsAsGiven) {
+  TempDir dir;
+  for (const char* name : {"src/game/music/theme.wav", "src/game/voice/en/line01.wav",
+                           "mod/voice/en/LINE01.wav", "mod/voice/en/new.wav"}) {
+    fs::create_directories((dir.path / name).parent_path());
+    ASSERT_EQ(RunTool({"sox", "-n", "-r", "8000", name, "synth", "0.1", "sine", "300"}, dir.path)
+                  .exitStatus,
+              0);
+  }
+  const struct {
+    std::vector<std::string> args;   // of pak create, after the archive
+    std::vector<std::string> paths;  // the entries, or none where refused with `problem`
+    std::string problem;
+  } cases[] = {
+      {{"src/game/music", "src/game/voice/en/line01.wav"},
+       {"src\\game\\music\\theme.wav", "src\\game\\voice\\en\\line01.wav"},
+       ""},
+      {{"-C", "src/game", "."}, {"music\\theme.wav", "voice\\en\\line01.wav"}, ""},
+      {{"-C", "src", "./game//music/", "-C", "game", "voice"},
+       {"game\\music\\theme.wav", "voice\\en\\line01.wav"},
+       ""},
+      {{(dir.path / "src").string()}, {}, "an absolute path cannot name an entry"},
+      {{"src/game/../game"}, {}, "src/game/../game: path climbs out of the folder with \"..\""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"create", "a.pak"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProgramResult result = RunPak(args, dir.path);
+    EXPECT_EQ(result.exitStatus, c.problem.empty() ? 0 : 1) << args[2];
+    EXPECT_NE(result.err.find(c.problem), std::string::npos) << result.err;
+    EXPECT_EQ(ListedPaths(RunPak({"list", "a.pak"}, dir.path).out), c.paths) << args[2];
+    fs::remove(dir.path / "a.pak");
+  }
+  // An input replaces the entry of its path, which keeps its letter case.
+  const ProgramResult created = RunPak({"create", "a.pak", "-C", "src/game", "."}, dir.path);
+  ASSERT_EQ(created.exitStatus, 0);
+  EXPECT_NE(created.out.find("\n2 entries, 0:00.200 of audio, "), std::string::npos) << created.out;
+  const ProgramResult updated =
+      RunPak({"update", "a.pak", "-C", "mod", "voice/en/LINE01.wav", "voice/en/new.wav"}, dir.path);
+  EXPECT_NE(updated.out.find("1 replaced, 1 added, 1 kept"), std::string::npos) << updated.out;
+  EXPECT_EQ(ListedPaths(RunPak({"list", "a.pak"}, dir.path).out),
+            (std::vector<std::string>{"music\\theme.wav", "voice\\en\\line01.wav",
+                                      "voice\\en\\new.wav"}));
+}
+
 TEST(Update, OnlyTheNamedEntriesChange) {
   TempDir dir;
   const std::vector<std::vector<std::string>> sources = {
@@ -359,7 +404,7 @@ TEST(Update, OnlyTheNamedEntriesChange) {
     command.insert(command.end(), {source[0], "synth", "0.45", "sine", "300-2000", "vol", "0.5"});
     ASSERT_EQ(RunTool(command, dir.path).exitStatus, 0) << source[0];
   }
-  ASSERT_EQ(RunPak({"create", "a.pak", "in"}, dir.path).exitStatus, 0);
+  ASSERT_EQ(RunPak({"create", "a.pak", "-C", "in", "."}, dir.path).exitStatus, 0);
   const Bytes old = ReadBytes(dir.path / "a.pak");
 
   // a.wav's MP3 format is no MPEG bit rate, so its stream cannot be made
@@ -372,10 +417,10 @@ TEST(Update, OnlyTheNamedEntriesChange) {
 
   // An input that cannot be fitted, or an archive that cannot be read, leaves it as it was.
   const std::vector<std::string> refusals[] = {
-      {"a.pak", "new/B.WAV", "new/three.wav", "1", "new/three.wav: it has 3 channels"},
-      {"a.pak", "three/a.wav", "1", "three/a.wav: it has 3 channels; an entry holds 1 or 2"},
-      {"odd.pak", "new/a.wav", "1", "new/a.wav: the entry's MP3 format (22050 Hz, 64008 bit/s)"},
-      {"odd.pak", "new/B.WAV", "1", "new/B.WAV: the entry it replaces cannot be read: no encoder"},
+      {"a.pak", "-C", "new", "B.WAV", "three.wav", "1", "new/three.wav: it has 3 channels"},
+      {"a.pak", "-C", "three", "a.wav", "1", "three/a.wav: it has 3 channels; an entry holds 1"},
+      {"odd.pak", "-C", "new", "a.wav", "1", "new/a.wav: the entry's MP3 format (22050 Hz, 64008"},
+      {"odd.pak", "-C", "new", "B.WAV", "1", "new/B.WAV: the entry it replaces cannot be read: no"},
       {"cut.pak", "new/a.wav", "2", "cut.pak: entry 5: payload"},
       {"in/a.wav", "new/a.wav", "2", "in/a.wav: "}};
   for (const auto& refusal : refusals) {
@@ -395,8 +440,8 @@ TEST(Update, OnlyTheNamedEntriesChange) {
     const ProgramResult full =
         RunTool({"unshare", unshare, "sh", "-c",
                  "mount -t tmpfs -o size=4k tmpfs full && cd full && echo old > a.pak || exit 99\n"
-                 "\"$0\" create a.pak ../new/B.WAV; echo $?; \"$0\" update -o a.pak ../a.pak "
-                 "../new/B.WAV; echo $?; ls -A; cat a.pak",
+                 "\"$0\" create a.pak -C ../new B.WAV; echo $?; \"$0\" update -o a.pak ../a.pak "
+                 "-C ../new B.WAV; echo $?; ls -A; cat a.pak",
                  UNPAK_PAK_BINARY},
                 dir.path);
     EXPECT_EQ(full.out, "Compressing B.WAV : #\n2\nCompressing b.wav : #\n2\na.pak\nold\n");
@@ -406,7 +451,7 @@ TEST(Update, OnlyTheNamedEntriesChange) {
   }
 
   const ProgramResult updated = RunPak(
-      {"update", "-o", "b.pak", "a.pak", "new/B.WAV", "new/extra.wav", "new/a.wav"}, dir.path);
+      {"update", "-o", "b.pak", "a.pak", "-C", "new", "B.WAV", "extra.wav", "a.wav"}, dir.path);
   ASSERT_EQ(updated.exitStatus, 0) << updated.err;
   EXPECT_NE(updated.out.find("Compressing b.wav : "), std::string::npos) << updated.out;
   EXPECT_NE(updated.out.find("2 replaced, 1 added, 4 kept"), std::string::npos) << updated.out;
@@ -449,9 +494,62 @@ TEST(Update, OnlyTheNamedEntriesChange) {
             0);
   // In place, the same archive.
   ASSERT_EQ(
-      RunPak({"update", "a.pak", "new/B.WAV", "new/extra.wav", "new/a.wav"}, dir.path).exitStatus,
+      RunPak({"update", "a.pak", "-C", "new", "B.WAV", "extra.wav", "a.wav"}, dir.path).exitStatus,
       0);
   EXPECT_EQ(ReadBytes(dir.path / "a.pak"), ReadBytes(dir.path / "b.pak"));
+}
+
+// A "smpl" chunk with one loop from `start` to `end`.
+Bytes Loop(uint32_t start, uint32_t end) {
+  Bytes smpl(36);
+  StoreLe32(&smpl[28], 1);
+  for (const uint32_t field : {0u, 0u, start, end, 0u, 0u}) AppendBytes(&smpl, Le32(field));
+  return ChunkBytes("smpl", smpl);
+}
+
+TEST(Update, ChunksThatStateLengthsOrPositionsTellTheTruth) {
+  TempDir dir;
+  for (const auto& make : std::vector<std::vector<std::string>>{
+           {"in/fx.wav", "-r", "22050", "-e", "ima-adpcm", "1.5"},  // with "fact"
+           {"in/boss.wav", "-r", "22050", "-b", "16", "1"},
+           {"new/fx.wav", "-r", "22050", "-b", "16", "0.9"},
+           {"new/boss.wav", "-r", "16000", "-b", "16", "0.6"}}) {
+    fs::create_directories((dir.path / make[0]).parent_path());
+    ASSERT_EQ(RunTool({"sox", "-n", "-c", "1", make[1], make[2], make[3], make[4], make[0], "synth",
+                       make[5], "sine", "440"},
+                      dir.path)
+                  .exitStatus,
+              0);
+  }
+  for (const auto& [file, loop] :
+       {std::pair{"in/boss.wav", Loop(1000, 21000)}, std::pair{"new/boss.wav", Loop(10, 100)}}) {
+    ASSERT_TRUE(WriteBytes(dir.path / file, WithChunks(ReadBytes(dir.path / file), {}, loop, {})));
+  }
+  ASSERT_EQ(RunPak({"create", "a.pak", "-C", "in", "."}, dir.path).exitStatus, 0);
+  const auto unpacked = [&](const std::string& archive, const std::string& file) {
+    fs::create_directory(dir.path / archive);
+    EXPECT_EQ(RunUnpak("../" + archive + ".pak", dir.path / archive).exitStatus, 0);
+    return Chunks(ReadBytes(dir.path / archive / file));
+  };
+
+  const ProgramResult kept =
+      RunPak({"update", "-o", "b.pak", "a.pak", "-C", "new", "boss.wav", "fx.wav"}, dir.path);
+  EXPECT_EQ(kept.exitStatus, 0);
+  EXPECT_NE(kept.out.find("boss.wav: 16000 Hz mono resampled to 22050 Hz"), std::string::npos);
+  EXPECT_NE(kept.err.find("pak: boss.wav: warning: \"smpl\" loop 0 ends at sample frame 21000, "
+                          "past the new end at 13230"),
+            std::string::npos)
+      << kept.err;
+  EXPECT_EQ(LoadLe32(Find(unpacked("b", "fx.wav"), "fact").data.data()), 19845u);  // 0.9 s
+  EXPECT_EQ(Find(unpacked("b", "boss.wav"), "smpl").data,
+            Find(Chunks(ReadBytes(dir.path / "in/boss.wav")), "smpl").data);
+
+  const ProgramResult taken = RunPak(
+      {"update", "-o", "c.pak", "--chunks=input", "a.pak", "-C", "new", "boss.wav"}, dir.path);
+  EXPECT_EQ(taken.exitStatus, 0);
+  EXPECT_EQ(taken.err, "");
+  EXPECT_EQ(Find(unpacked("c", "boss.wav"), "smpl").data,
+            Find(Chunks(ReadBytes(dir.path / "new/boss.wav")), "smpl").data);
 }
 
 }  // namespace

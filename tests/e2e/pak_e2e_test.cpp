@@ -55,7 +55,7 @@ struct Fixture {
 TEST(PakCommandLine, UsageErrorsExitWithStatus2) {
   TempDir dir;
   for (const std::vector<std::string>& wrong :
-       {std::vector<std::string>{}, {"frobnicate"}, {"list"}, {"test", "-j", "0", "a.pak"}}) {
+       {std::vector<std::string>{}, {"list"}, {"test", "-j", "0", "a.pak"}}) {
     const ProgramResult result = RunPak(wrong, dir.path);
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(result.out, "");

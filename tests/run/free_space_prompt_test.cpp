@@ -112,18 +112,18 @@ TEST(FreeSpacePrompt, ShortageAsksOnTheTerminal) {
     const MusicEntry* entry = nullptr;  // song's by default
     bool pak = false;                   // pak extract, which counts only what it writes
   } cases[] = {
-      {0xFFFFFFFFu, true, "xY", asked + "x" + prompt + "Y" + line, 0},    // asked again on one line
-      {0xFFFFFFFFu, true, "\ry", asked + "\r" + prompt + "y" + line, 0},  // Enter asks again too
-      {0xFFFFFFFFu, true, "\x1b[Ay",                                      // code by code
-       asked + "^[" + prompt + "[" + prompt + "A" + prompt + "y" + line, 0},
-      {0xFFFFFFFFu, true, "n", asked + "n", 255},
+      {0xFFFFFFFFu, true, "xY", asked + "x" + prompt + "Y\n" + line, 0},  // asked again on one line
+      {0xFFFFFFFFu, true, "\ry", asked + "\r" + prompt + "y\n" + line, 0},  // Enter asks again too
+      {0xFFFFFFFFu, true, "\x1b[Ay",                                        // code by code
+       asked + "^[" + prompt + "[" + prompt + "A" + prompt + "y\n" + line, 0},
+      {0xFFFFFFFFu, true, "n", asked + "n\n", 255},
       {0xFFFFFFFFu, true, "\n", asked + "\n", 255},  // Ctrl+J gives line feed: no
       {0xFFFFFFFFu, true, "\x03", asked, 128 + SIGINT},
       {0xFFFFFFFFu, false, "", asked + "\n", 255},  // no terminal to ask: no
       {327680, true, "", line, 0},
       {0, true, "", line, 0},  // exactly the free space is enough
       {0xFFFFFFFFu, true, "", line, 0, nullptr, true},
-      {0, true, "n", std::regex_replace(asked, std::regex("4294967295"), "352844") + "n", 1, &big,
+      {0, true, "n", std::regex_replace(asked, std::regex("4294967295"), "352844") + "n\n", 1, &big,
        true},
   };
   for (const auto& c : cases) {

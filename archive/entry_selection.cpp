@@ -1,8 +1,7 @@
-#include "run/entry_selection.h"
+#include "archive/entry_selection.h"
 
-#include <fnmatch.h>
-
-#include <algorithm>
+#include "archive/entry_pattern.h"
+#include "platform/console.h"
 
 namespace unpak {
 
@@ -11,11 +10,9 @@ namespace {
 // Whether the entry's path matches one of the patterns; marks those that do.
 bool MatchesPatterns(const char* path, const std::vector<std::string>& patterns,
                      std::vector<bool>* matched) {
-  std::string slashed = path;
-  std::replace(slashed.begin(), slashed.end(), '\\', '/');
   bool any = false;
   for (size_t i = 0; i < patterns.size(); ++i) {
-    if (fnmatch(patterns[i].c_str(), slashed.c_str(), FNM_CASEFOLD) == 0) {
+    if (EntryPathMatches(patterns[i], path)) {
       (*matched)[i] = true;
       any = true;
     }
@@ -45,4 +42,15 @@ uint32_t NextSelected(Selection& selection, uint32_t from) {
   return from;
 }
 
+bool ReportUnmatchedPatterns(const Selection& selection) {
+  bool all = true;
+  for (size_t i = 0; i < selection.patterns.size(); ++i) {
+    if (selection.matched[i]) continue;
+    ConsoleError("%s: no entry matches %s", selection.archive.name, selection.patterns[i].c_str());
+    all = false;
+  }
+  return all;
+}
+
 }  // namespace unpak
+

@@ -3,6 +3,8 @@
 // The archive a run walks, and the entries it selects from it: all of them,
 // or those whose paths match one of the run's patterns.
 
+#include <time.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,6 +21,7 @@ struct OpenedArchive {
   const uint8_t* data;
   size_t size;
   PakHeader header;
+  timespec modified{};  // the archive file's modification time
 };
 
 // Walks the selected entries in archive order; `matched` marks the patterns
@@ -35,5 +38,8 @@ bool IsSelected(Selection& selection, uint32_t index, PakEntry* entry, EntryView
 
 // The first selected entry from `from` on; the entry count when none is left.
 uint32_t NextSelected(Selection& selection, uint32_t from);
+
+// Reports each pattern that matched no entry. False when there was one.
+bool ReportUnmatchedPatterns(const Selection& selection);
 
 }  // namespace unpak
