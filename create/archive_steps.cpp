@@ -49,21 +49,6 @@ bool PlanNewEntry(const InputFile& input, const CreateSettings& settings,
   return true;
 }
 
-StepResult EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
-                              const struct stat* archive, const PayloadWriter& write) {
-  ConsolePrint("Compressing %s : ", DisplayName(entry.input.name).c_str());
-  std::string reason;
-  MappedFilePtr file = MapInput(entry.input.path, archive, &reason);
-  const bool inputFault = !file || !EncodeWaveEntry(file->data, file->size, &entry.plan, &reason) ||
-                          !InputUnchanged(*file, &reason);
-  const bool ok = !inputFault && write(BuildEntryPayload(entry.plan.parts), &reason);
-  entry.plan.parts = {};
-  ConsoleEndLine("\n");
-  if (ok) return StepResult::kDone;
-  ReportProblem(inputFault ? entry.input.path : archivePath, reason);
-  return inputFault ? StepResult::kInputFault : StepResult::kArchiveFault;
-}
-
 bool UnpackedSizeFits(const std::string& path, uint64_t totalUnpackedSize) {
   if (totalUnpackedSize <= std::numeric_limits<uint32_t>::max()) return true;
   ReportProblem(path, "the unpacked files would take " + std::to_string(totalUnpackedSize) +

@@ -1,8 +1,9 @@
 #pragma once
 
 // The steps that `pak create` and `pak update` share: reading and planning
-// inputs, encoding them on their transcript lines, and the archive written
-// under a temporary name and put in place only when complete.
+// inputs, and the archive written under a temporary name and put in place
+// only when complete. Their encoding is in entry_encoding and
+// encoding_queue.
 
 #include <sys/stat.h>
 
@@ -42,12 +43,9 @@ bool PlanNewEntry(const InputFile& input, const CreateSettings& settings,
 // input's fault or the archive's.
 enum class StepResult { kDone, kInputFault, kArchiveFault };
 
-// Encodes one planned entry and hands its payload to `write`, on its
-// "Compressing" line; reports a failure, naming the input or the archive at
-// `archivePath`, whichever was at fault.
+// Writes an entry's payload into the archive; false, with the reason, when
+// it cannot.
 using PayloadWriter = std::function<bool(const std::vector<uint8_t>&, std::string*)>;
-StepResult EncodePlannedEntry(PlannedEntry& entry, const std::string& archivePath,
-                              const struct stat* archive, const PayloadWriter& write);
 
 // False, reported, when the archive's entries would unpack to more than its
 // header can state.

@@ -2,6 +2,7 @@
 
 #include "archive/pak_file_writer.h"
 #include "create/archive_steps.h"
+#include "create/encoding_queue.h"
 #include "create/entry_length.h"
 
 namespace unpak {
@@ -38,8 +39,11 @@ CreateStatus CreateArchive(const CreateRequest& request, CreatedArchive* created
   const PayloadWriter write = [&writer](const std::vector<uint8_t>& payload, std::string* why) {
     return WritePakPayload(writer, payload, why);
   };
-  for (PlannedEntry& entry : entries) {
-    const StepResult result = EncodePlannedEntry(entry, path, archive, write);
+  std::vector<PlannedEntry*> order;
+  for (PlannedEntry& entry : entries) order.push_back(&entry);
+  const EncodingQueuePtr encoding = StartEncoding(order, archive, request.workers);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const StepResult result = WriteNextEntry(*encoding, path, write);
     if (result != StepResult::kDone) {
       return result == StepResult::kInputFault ? CreateStatus::kInputsRefused
                                                : CreateStatus::kArchiveUnwritable;

@@ -1,10 +1,11 @@
 #pragma once
 
 // `pak create`: a new archive from WAV files. Every input is checked before
-// any is encoded; the archive is written under a temporary name next to its
-// final path and put in place only when complete, so a failed or
-// interrupted run leaves no archive and no temporary file behind, and an
-// archive that stood at the path is kept.
+// any is encoded; the entries are encoded on several threads and written in
+// order, the same archive whatever their number. The archive is written
+// under a temporary name next to its final path and put in place only when
+// complete, so a failed or interrupted run leaves no archive and no
+// temporary file behind, and an archive that stood at the path is kept.
 
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct CreateRequest {
   std::string archive;
   std::vector<InputArgument> inputs;  // WAV files and folders
   CreateSettings settings;
+  unsigned workers = 1;  // entries encoded at once; 1 encodes each in turn on this thread
 };
 
 enum class CreateStatus {

@@ -4,6 +4,7 @@
 
 #include "archive/entry_path.h"
 #include "create/archive_rewrite.h"
+#include "create/encoding_queue.h"
 #include "create/replacement_entry.h"
 #include "platform/console.h"
 
@@ -92,32 +93,43 @@ NewTables ExtendTables(const OldArchive& old, const UpdatePlan& plan) {
   return tables;
 }
 
-StepResult EncodeInto(PayloadTarget& target, PlannedEntry& entry, PakEntry& record) {
+// The replaced and added entries in the order WritePayloads writes them.
+std::vector<PlannedEntry*> EncodingOrder(UpdatePlan& plan) {
+  std::vector<PlannedEntry*> order;
+  for (size_t i = 0; i < plan.replaced.size(); ++i) {
+    if (plan.isReplaced[i]) order.push_back(&plan.replaced[i]);
+  }
+  for (PlannedEntry& entry : plan.added) order.push_back(&entry);
+  return order;
+}
+
+// Writes the next entry that `encoding` gives, for `record`.
+StepResult EncodeInto(PayloadTarget& target, EncodingQueue& encoding, PakEntry& record) {
   const PayloadWriter write = [&](const std::vector<uint8_t>& payload, std::string* why) {
     record.dataSize = static_cast<uint32_t>(payload.size());
     return AppendPakPayload(target.writer, payload, &record.dataOffset, why);
   };
-  return EncodePlannedEntry(entry, target.path, target.archive, write);
+  return WriteNextEntry(encoding, target.path, write);
 }
 
 // Writes every payload in the records' order: replaced and added entries
 // encoded, the others' old payloads copied, each once wherever it was
 // shared, and their records pointed at the copies.
-StepResult WritePayloads(PayloadTarget& target, const OldArchive& old, UpdatePlan& plan,
-                         std::vector<PakEntry>& records) {
+StepResult WritePayloads(PayloadTarget& target, EncodingQueue& encoding, const OldArchive& old,
+                         const UpdatePlan& plan, std::vector<PakEntry>& records) {
   const size_t count = old.entries.size();
   CarriedPayloads carried;
   for (size_t i = 0; i < count; ++i) {
     PakEntry& record = records[i];
     if (plan.isReplaced[i]) {
-      const StepResult result = EncodeInto(target, plan.replaced[i], record);
+      const StepResult result = EncodeInto(target, encoding, record);
       if (result != StepResult::kDone) return result;
     } else if (!CarryPayload(target, old, record, &carried)) {
       return StepResult::kArchiveFault;
     }
   }
   for (size_t i = 0; i < plan.added.size(); ++i) {
-    const StepResult result = EncodeInto(target, plan.added[i], records[count + i]);
+    const StepResult result = EncodeInto(target, encoding, records[count + i]);
     if (result != StepResult::kDone) return result;
   }
   return StepResult::kDone;
@@ -189,7 +201,8 @@ UpdateStatus UpdateArchive(const UpdateRequest& request) {
 
   NewTables tables = ExtendTables(old, plan);
   const PayloadSteps write = [&](PayloadTarget& target, std::vector<PakEntry>& records) {
-    return WritePayloads(target, old, plan, records);
+    const EncodingQueuePtr encoding = StartEncoding(EncodingOrder(plan), archive, request.workers);
+    return WritePayloads(target, *encoding, old, plan, records);
   };
   const StepResult written = WriteRewrittenArchive(output, path, tables, totalUnpackedSize, write);
   if (written != StepResult::kDone) return StatusOf(written);

@@ -22,6 +22,7 @@ struct UpdateRequest {
   std::vector<InputArgument> inputs;         // WAV files and folders
   CreateSettings settings;                   // the bit rate only for added entries
   ChunkSource chunks = ChunkSource::kEntry;  // of replaced entries
+  unsigned workers = 1;                      // entries encoded at once, as for CreateRequest
 };
 
 enum class UpdateStatus {

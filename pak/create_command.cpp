@@ -14,6 +14,8 @@ void AddCreateCommand(CLI::App& pak, int* status) {
       "Write a new archive of WAV files (folders are searched for *.wav), MP3-compressed");
   AddEncodingOptions(command, &request->settings,
                      "MP3 bit rate in kbps (default: 128 at 32000 Hz and above, 64 below)");
+  request->workers = AvailableCores();
+  AddJobsOption(command, &request->workers);
   command->add_option("ARCHIVE", request->archive, "The .pak archive to write")->required();
   auto inputs = std::make_shared<InputOptions>();
   AddInputOptions(command, inputs.get());

@@ -23,6 +23,8 @@ void AddUpdateCommand(CLI::App& pak, int* status) {
                    "\"fact\" set to the new length) or the input's")
       ->check(CLI::IsMember({"entry", "input"}))
       ->capture_default_str();
+  request->workers = AvailableCores();
+  AddJobsOption(command, &request->workers);
   command->add_option("ARCHIVE", request->archive, "The .pak archive to update")->required();
   auto inputs = std::make_shared<InputOptions>();
   AddInputOptions(command, inputs.get());

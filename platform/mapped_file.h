@@ -26,11 +26,11 @@ using MappedFilePtr = std::unique_ptr<MappedFile, MappedFileCloser>;
 // Null, with the reason, when the file cannot be opened, is not a regular
 // file or cannot be mapped. A read of the mapping that the file can no longer
 // back (it shrank, or an I/O error) yields zero bytes from there to the
-// mapping's end instead of ending the process: see MappedBytesLost. One file
-// at a time is guarded so.
+// mapping's end instead of ending the process: see MappedBytesLost. Files
+// mapped at once on several threads are each guarded so.
 MappedFilePtr MapFileReadOnly(const char* path, std::string* reason);
 
-// Whether any of the `length` bytes at `start`, inside the guarded mapping,
+// Whether any of the `length` bytes at `start`, inside a guarded mapping,
 // have read as zeros because the file could not back them.
 bool MappedBytesLost(const void* start, size_t length);
 
