@@ -3,7 +3,8 @@
 # and on one (taskset -c 0) against mpg123 decoding the same MP3 files, the CPU
 # time of both unpak runs, and peak memory not counting the mapped archive;
 # then the same music as one 20-minute entry, on every core against mpg123 and
-# against one core's output and transcript.
+# against one core's output and transcript; then pak create of the music's
+# WAV files on every core against a lame loop and against pak create -j 1.
 #
 # Usage: bench/run.sh [BUILD_DIR]      (default: build-bench in the source tree)
 # REPS=N sets the number of timed repetitions (default 5; the median counts).
@@ -17,6 +18,7 @@ WORK=$BENCH/work
 REPS=${REPS:-5}
 
 MUSIC_PACKAGE=planetblupi-music-ogg
+LAME_PACKAGE=lame          # the lame program, which pak create is timed against
 MUSIC_DIR=/usr/share/planetblupi/music
 CLIP_SECONDS=120          # from each of the package's 10 tracks
 CORPUS_RECIPE="first ${CLIP_SECONDS}s, 44100 Hz stereo, 16-bit WAV"
@@ -24,6 +26,8 @@ PARALLEL_TARGET=0.55      # unpak on every core: wall time at most this times mp
 SERIAL_TARGET=1.00        # unpak on one core
 SINGLE_TARGET=0.55        # one long entry on every core
 CPU_TARGET=1.05           # CPU time on every core at most this times the serial run's
+CREATE_TARGET=0.55        # pak create on every core: wall time at most this times a lame loop's
+CREATE_SERIAL_TARGET=0.60 # pak create on every core against pak create -j 1
 MEMORY_TARGET_MIB=32      # peak Rss outside the archive mapping below this
 
 log() { printf '%s\n' "$*" >&2; }
@@ -42,16 +46,18 @@ build() {
   cmake --build "$BUILD" -j"$(nproc)" --target unpak unpak_codec pak >/dev/null
 }
 
-install_music() {
-  [[ -d $MUSIC_DIR ]] && return
+# Installs a Debian package that the benchmark needs (as root).
+install_package() {
   if [[ $(id -u) -ne 0 ]]; then
-    log "the music corpus needs Debian's $MUSIC_PACKAGE: sudo apt-get install $MUSIC_PACKAGE"
+    log "the benchmark needs Debian's $1: sudo apt-get install $1"
     exit 2
   fi
-  log "installing $MUSIC_PACKAGE"
-  apt-get install -y -q "$MUSIC_PACKAGE" >/dev/null ||
-    { apt-get update -q >/dev/null && apt-get install -y -q "$MUSIC_PACKAGE" >/dev/null; }
+  log "installing $1"
+  apt-get install -y -q "$1" >/dev/null ||
+    { apt-get update -q >/dev/null && apt-get install -y -q "$1" >/dev/null; }
 }
+
+install_music() { [[ -d $MUSIC_DIR ]] || install_package "$MUSIC_PACKAGE"; }
 
 # One WAV file per track in $WORK/wav, kept between runs while the recipe is
 # the same; music.pak made from them with pak create (128 kbps) whenever pak
@@ -166,6 +172,41 @@ time_long_entry() {
   LONG_MPG123_SECONDS=$(median "${mpg123[@]:1}")
 }
 
+run_create() {
+  "$BUILD/bin/pak" create -b 128 "$WORK/create.pak" -C "$WORK/wav" . >"$WORK/create-transcript.txt"
+}
+run_create_serial() {
+  "$BUILD/bin/pak" create -j 1 -b 128 "$WORK/create-serial.pak" -C "$WORK/wav" . \
+    >"$WORK/create-transcript-serial.txt"
+}
+run_lame() {
+  local wav
+  for wav in "$WORK"/wav/*.wav; do
+    lame --quiet -b 128 -q 2 "$wav" "$WORK/out-lame/$(basename "$wav" .wav).mp3"
+  done
+}
+
+# Times pak create on every core and with -j 1, and the lame loop, alternating.
+time_encoders() {
+  command -v lame >/dev/null || install_package "$LAME_PACKAGE"
+  cat "$WORK"/wav/*.wav "$BUILD/bin/pak" "$(command -v lame)" >/dev/null
+  local create=() create_cpu=() serial=() serial_cpu=() lame=() rep wall cpu
+  for ((rep = 0; rep <= REPS; rep++)); do  # pass 0 warms up and is not counted
+    fresh_dir "$WORK/out-lame"
+    read -r wall cpu < <(seconds run_create) || { log "pak create failed"; return 1; }
+    create+=("$wall") create_cpu+=("$cpu")
+    read -r wall cpu < <(seconds run_create_serial) || { log "pak create -j 1 failed"; return 1; }
+    serial+=("$wall") serial_cpu+=("$cpu")
+    read -r wall cpu < <(seconds run_lame) || { log "lame failed"; return 1; }
+    lame+=("$wall")
+  done
+  CREATE_SECONDS=$(median "${create[@]:1}")
+  CREATE_CPU=$(median "${create_cpu[@]:1}")
+  CREATE_SERIAL_SECONDS=$(median "${serial[@]:1}")
+  CREATE_SERIAL_CPU=$(median "${serial_cpu[@]:1}")
+  LAME_SECONDS=$(median "${lame[@]:1}")
+}
+
 # Reports `value` (a ratio) against `target`: name, value, target, text.
 report_ratio() {
   report "$1" "$(awk -v r="$2" -v t="$3" 'BEGIN { print (r <= t) }')" "$4 (ratio $2, target <= $3)"
@@ -189,7 +230,7 @@ main() {
 
   FAILED=0
   local timed=0
-  log "timing $REPS repetitions"
+  log "timing $REPS repetitions (load average $(cut -d" " -f1-3 /proc/loadavg))"
   if time_decoders; then timed=1; fi
 
   if ((timed)); then
@@ -220,6 +261,21 @@ main() {
     report single 0 "no timing of the long entry: a decoder failed"
   fi
 
+  if time_encoders; then
+    report_ratio create "$(ratio "$CREATE_SECONDS" "$LAME_SECONDS")" "$CREATE_TARGET" \
+      "pak create ${CREATE_SECONDS}s on every core ($(nproc)), a lame loop ${LAME_SECONDS}s"
+    report_ratio create-serial "$(ratio "$CREATE_SECONDS" "$CREATE_SERIAL_SECONDS")" \
+      "$CREATE_SERIAL_TARGET" "pak create ${CREATE_SECONDS}s on every core, ${CREATE_SERIAL_SECONDS}s with -j 1"
+    report_ratio create-cpu "$(ratio "$CREATE_CPU" "$CREATE_SERIAL_CPU")" "$CPU_TARGET" \
+      "pak create CPU time ${CREATE_CPU}s on every core, ${CREATE_SERIAL_CPU}s with -j 1"
+    local same=1
+    cmp "$WORK/create.pak" "$WORK/create-serial.pak" >&2 || same=0
+    cmp "$WORK/create-transcript.txt" "$WORK/create-transcript-serial.txt" >&2 || same=0
+    report create-outputs "$same" "pak create: archive and transcript on every core equal -j 1's"
+  else
+    report create 0 "no timing of pak create: an encoder failed"
+  fi
+
   fresh_dir "$WORK/out-unpak"
   local peaks peak archive_rss ok status=0
   peaks=$(cd "$WORK/out-unpak" &&
@@ -229,7 +285,9 @@ main() {
   report memory "$ok" "unpak peak ${peak} MiB without the archive mapping (up to ${archive_rss} MiB), exit status $status (target < $MEMORY_TARGET_MIB MiB)"
 
   rm -rf "$WORK/out-unpak" "$WORK/out-serial" "$WORK/out-mpg123" "$WORK/out-long" \
-    "$WORK/out-long-serial" "$WORK/long-mpg123.wav"
+    "$WORK/out-long-serial" "$WORK/long-mpg123.wav" "$WORK/out-lame" "$WORK/create.pak" \
+    "$WORK/create-serial.pak"
+  log "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
   return "$FAILED"
 }
 

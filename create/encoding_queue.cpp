@@ -1,5 +1,6 @@
 #include "create/encoding_queue.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -70,7 +71,9 @@ EncodingQueuePtr StartEncoding(const std::vector<PlannedEntry*>& entries,
   queue->archive = archive;
   queue->tasks = std::vector<EncodingTask>(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) queue->tasks[i].entry = entries[i];
-  for (unsigned i = 0; workers > 1 && i < workers; ++i) {
+  // No more workers than entries: the others would have nothing to do.
+  const size_t threads = workers > 1 ? std::min<size_t>(workers, entries.size()) : 0;
+  for (size_t i = 0; i < threads; ++i) {
     try {
       queue->workers.emplace_back(RunEncodingWorker, std::ref(*queue));
     } catch (const std::system_error&) {
