@@ -253,11 +253,6 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
     std::string problem;            // after "pak: "
     int status;
   } cases[] = {
-      {{"sox", "-n", "-r", "8000", "-c", "3", "three.wav"}, {}, "three.wav: it has 3 channels", 1},
-      {{"sox", "-n", "-r", "8000", "-e", "ms-adpcm", "ms.wav"},
-       {},
-       "ms.wav: its format (tag 0x0002) has a block of 50 bytes, more than the archive's 22-byte",
-       1},
       {{"sox", "-n", "-r", "8000", "-e", "floating-point", "-b", "64", "f64.wav"},
        {},
        "f64.wav: unpak could not write it back: IEEE float target: wBitsPerSample 64 should be 32",
@@ -265,10 +260,7 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
       {{"sox", "-n", "-r", "8000", "-t", "aiff", "aiff.wav"}, {}, "aiff.wav: not a WAV file", 1},
       {{"mkdir", "empty"}, {}, "empty: holds no .wav files", 1},
       {{"mkfifo", "fifo.wav"}, {}, "fifo.wav: not a regular file", 1},
-      {{"sox", "-n", "-r", "44100", "s.wav"},
-       {"-b", "8", "a.pak", "s.wav"},
-       "s.wav: 8 kbps is not a bit rate of MPEG audio at 44100 Hz (32 to 320 kbps)",
-       1},
+      {{"sox", "-n", "-r", "44100", "s.wav"}, {"-b", "8", "a.pak", "s.wav"}, "s.wav: 8 kbps", 1},
       {{"cp", "s.wav", "a\\b.wav"}, {}, "a\\b.wav: a backslash in its name would read as a", 1},
       {{"cp", "s.wav", "empty/s.wav"},
        {"a.pak", "s.wav", "-C", "empty", "./s.wav"},
@@ -295,7 +287,7 @@ TEST(Create, InputsThatCannotBeStoredLeaveNoArchive) {
     EXPECT_EQ(ReadBytes(dir.path / "a.pak"), Text("old"));
   }
   // Every input that cannot be stored is named, not just the first.
-  const ProgramResult both = RunPak({"create", "a.pak", "three.wav", "aiff.wav"}, dir.path);
+  const ProgramResult both = RunPak({"create", "a.pak", "fifo.wav", "aiff.wav"}, dir.path);
   EXPECT_NE(both.err.find("pak: aiff.wav: not a WAV file"), std::string::npos) << both.err;
 }
 

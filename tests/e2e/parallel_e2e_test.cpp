@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "run/unpack_archive.h"
 #include "tests/e2e/entry_expectation.h"
 #include "tests/support/file_io.h"
 #include "tests/support/run_program.h"
@@ -137,7 +138,11 @@ TEST(Surroundings, NeverLeavePendingFilesOrMixTheTranscriptIntoOutputs) {
 
 TEST(Surroundings, AnArchiveThatShrinksMidRunFailsTheEntryNotTheProcess) {
   TempDir dir;
-  const std::vector<uint8_t> archive = WriteArchive(dir.path, 30);
+  // When the first output stands, each worker may have converted two entries
+  // ahead; the archive holds twice that and more, so the half it loses holds
+  // entries not begun yet however many cores there are.
+  const int ahead = static_cast<int>(AvailableCores()) * 2 + 1;
+  const std::vector<uint8_t> archive = WriteArchive(dir.path, 2 * ahead + 30);
   // The archive loses its second half.
   const ProgramResult result = UnpakChangedMidRun(
       dir.path, [&] { std::filesystem::resize_file(dir.path / "test.pak", archive.size() / 2); });
