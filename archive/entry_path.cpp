@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/utf8_text.h"
+
 namespace {
 
 bool Refuse(const std::string& why, std::string* reason) {
@@ -32,9 +34,12 @@ bool CheckOutputPathForm(const std::string& path, std::string* reason) {
   }
   if (path.find('/') != std::string::npos) return Refuse("\"/\" is not allowed in a path", reason);
   // No file name that the archives' own system can create holds these.
+  // Bytes from 128 up may be a legacy code page's and are written as they
+  // are; a name in UTF-8 must hold no C1 control either.
   for (const unsigned char c : path) {
     if (c < 32) return Refuse("control character in the path", reason);
   }
+  if (HoldsUtf8C1Control(path)) return Refuse("control character in the path", reason);
 
   size_t start = 0;
   while (true) {

@@ -15,5 +15,5 @@ struct InputFile {
 // ends in ".wav" (any case), in byte order of their paths, named by their
 // paths relative to it. False, after one message per problem (a path that
 // cannot be read, a folder without WAV files, a name that unpak would not
-// write, two files under one name).
+// write, two files under one name or names that differ only in ASCII case).
 bool ListInputFiles(const std::vector<std::string>& arguments, std::vector<InputFile>* files);

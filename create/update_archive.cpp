@@ -5,6 +5,7 @@
 #include <map>
 #include <utility>
 
+#include "archive/name_case.h"
 #include "archive/pak_file.h"
 #include "archive/pak_file_writer.h"
 #include "archive/pak_reader.h"
@@ -54,13 +55,6 @@ bool ReadOldArchive(const std::string& path, OldArchive* old) {
   return true;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
 // What the entry states, read as unpak reads it, its messages kept quiet.
 bool InspectOldEntry(const EntryView& view, EntryFacts* facts, std::string* reason) {
   ConsoleCapture quiet;
@@ -104,6 +98,17 @@ struct UpdatePlan {
   std::vector<PlannedEntry> added;
 };
 
+// The entries an input named `name` would replace: the one of exactly that
+// name, else every one equal to it ignoring case (one, or several to refuse).
+std::vector<size_t> MatchingEntries(const OldArchive& old, const std::string& name) {
+  std::vector<size_t> matches;
+  for (size_t i = 0; i < old.views.size(); ++i) {
+    if (old.views[i].path == name) return {i};
+    if (SameNameIgnoringCase(old.views[i].path, name)) matches.push_back(i);
+  }
+  return matches;
+}
+
 // Plans every input, reporting each that cannot be stored; false when one
 // cannot.
 bool PlanUpdate(const std::vector<InputFile>& inputs, const OldArchive& old,
@@ -114,15 +119,21 @@ bool PlanUpdate(const std::vector<InputFile>& inputs, const OldArchive& old,
   CodecDelays delays;
   bool planned = true;
   for (const InputFile& input : inputs) {
-    bool matched = false;
-    for (size_t i = 0; i < count; ++i) {
-      if (!SameName(old.views[i].path, input.name)) continue;
-      matched = plan->isReplaced[i] = true;
+    const std::vector<size_t> matches = MatchingEntries(old, input.name);
+    if (matches.size() > 1) {
+      std::string names;
+      for (size_t i : matches)
+        names += (names.empty() ? "" : ", ") + DisplayName(old.views[i].path);
+      ReportProblem(input.path, "its name matches several entries ignoring case (" + names +
+                                    "); name one exactly");
+      planned = false;
+    } else if (matches.size() == 1) {
+      const size_t i = matches.front();
+      plan->isReplaced[i] = true;
       planned =
           PlanReplacement(input, old.views[i], request, archive, &delays, &plan->replaced[i]) &&
           planned;
-    }
-    if (!matched) {
+    } else {
       plan->added.emplace_back();
       planned =
           PlanNewEntry(input, request.settings, archive, &delays, &plan->added.back()) && planned;
@@ -232,13 +243,15 @@ void PrintSummary(const UpdatePlan& plan) {
 UpdateStatus UpdateArchive(const UpdateRequest& request) {
   std::vector<InputFile> inputs;
   if (!ListInputFiles(request.paths, &inputs)) return UpdateStatus::kInputsRefused;
-  OldArchive old;
-  if (!ReadOldArchive(request.archive, &old)) return UpdateStatus::kArchiveUnusable;
+  // The archive is locked before it is read, so that an update of it
+  // running meanwhile is read, not lost.
   const std::string& path = request.output.empty() ? request.archive : request.output;
   ArchiveOutput output;
   if (!OpenArchiveOutput(path, &output)) return UpdateStatus::kArchiveUnusable;
+  OldArchive old;
+  if (!ReadOldArchive(request.archive, &old)) return UpdateStatus::kArchiveUnusable;
 
-  const struct stat* archive = output.exists ? &output.existing : nullptr;
+  const struct stat* archive = ReplacedArchive(output);
   UpdatePlan plan;
   const bool planned = PlanUpdate(inputs, old, request, archive, &plan);
   const uint64_t totalUnpackedSize = UpdatedUnpackedSize(old, plan);

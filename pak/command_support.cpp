@@ -3,6 +3,7 @@
 #include "pak/commands.h"
 #include "platform/console.h"
 #include "run/codec_loader.h"
+#include "run/process_setup.h"
 
 CLI::App* AddCommand(CLI::App& pak, const char* name, const char* description) {
   CLI::App* command = pak.add_subcommand(name, description);
@@ -28,6 +29,12 @@ CLI::Option* AddJobsOption(CLI::App* command, unsigned* jobs) {
 bool LoadCodecsForCommand() {
   if (LoadCodecModule()) return true;
   ConsoleError("cannot load the codec module " UNPAK_CODEC_MODULE_NAME);
+  return false;
+}
+
+bool CheckProductOutput(const char* what) {
+  if (StandardOutputWasOpen()) return true;
+  ConsoleError("standard output is closed: %s has nowhere to go", what);
   return false;
 }
 

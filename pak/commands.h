@@ -37,6 +37,10 @@ bool LoadCodecsForCommand();
 
 int ExitStatusOf(UnpackStatus status);
 
+// For a command whose standard output is its product (`what`): false,
+// said, when standard output was closed at start and so goes nowhere.
+bool CheckProductOutput(const char* what);
+
 // `pak list`: prints the archive's entries as a table or a JSON document.
 // Returns the exit status.
 int ListArchive(const std::string& path, bool json);

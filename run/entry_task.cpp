@@ -13,11 +13,13 @@
 
 namespace {
 
+// The text may quote the archive's own bytes, escaped as names are.
 void ReportEntry(const EntryTask& task, const std::string& text) {
+  const std::string shown = DisplayName(text);
   if (task.path.empty()) {
-    ConsoleError("entry %u: %s", task.index, text.c_str());
+    ConsoleError("entry %u: %s", task.index, shown.c_str());
   } else {
-    ConsoleError("entry %u (%s): %s", task.index, DisplayName(task.path).c_str(), text.c_str());
+    ConsoleError("entry %u (%s): %s", task.index, DisplayName(task.path).c_str(), shown.c_str());
   }
 }
 

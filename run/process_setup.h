@@ -5,3 +5,7 @@
 // numbers), messages are prefixed with `programName`, and temporary files
 // are cleaned up on the signals that end a run.
 void PrepareProcess(const char* programName);
+
+// Whether standard output was open when PrepareProcess ran, so that a
+// command whose output is its product can tell it from /dev/null.
+bool StandardOutputWasOpen();
