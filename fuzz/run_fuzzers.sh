@@ -11,9 +11,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/unpak-fuzz-run-XXXXXX")
 
 status=0
-for kind in archive payload wave list mpeg; do
+for kind in archive payload wave list mpeg update; do
   inputs=$kind
-  [ "$kind" = list ] && inputs=archive  # the listing target reads archives too
+  # The listing and update targets read archives too.
+  case $kind in list | update) inputs=archive ;; esac
   mkdir -p "$scratch/$kind/corpus"
   cp -r "$here/corpus/$inputs/." "$scratch/$kind/corpus/"
   if [ -d "$here/regressions/$inputs" ]; then cp -r "$here/regressions/$inputs/." "$scratch/$kind/corpus/"; fi
