@@ -116,7 +116,8 @@ bool PlanUpdate(const std::vector<InputFile>& inputs, const OldArchive& old,
   const size_t count = old.entries.size();
   plan->replaced.resize(count);
   plan->isReplaced.assign(count, false);
-  CodecDelays delays;
+  CodecDelays own;
+  CodecDelays* delays = request.delays != nullptr ? request.delays : &own;
   bool planned = true;
   for (const InputFile& input : inputs) {
     const std::vector<size_t> matches = MatchingEntries(old, input.name);
@@ -131,12 +132,12 @@ bool PlanUpdate(const std::vector<InputFile>& inputs, const OldArchive& old,
       const size_t i = matches.front();
       plan->isReplaced[i] = true;
       planned =
-          PlanReplacement(input, old.views[i], request, archive, &delays, &plan->replaced[i]) &&
+          PlanReplacement(input, old.views[i], request, archive, delays, &plan->replaced[i]) &&
           planned;
     } else {
       plan->added.emplace_back();
       planned =
-          PlanNewEntry(input, request.settings, archive, &delays, &plan->added.back()) && planned;
+          PlanNewEntry(input, request.settings, archive, delays, &plan->added.back()) && planned;
     }
   }
   return planned;

@@ -19,6 +19,7 @@ struct UpdateRequest {
   std::string output;              // empty: the archive itself
   std::vector<std::string> paths;  // WAV files and folders
   CreateSettings settings;         // the bit rate only for added entries
+  CodecDelays* delays = nullptr;   // delays measured before, to reuse; null: measured afresh
 };
 
 enum class UpdateStatus {

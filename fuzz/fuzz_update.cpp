@@ -72,6 +72,7 @@ std::string FirstEntryPath(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::vector<uint8_t> tone = ToneWave();
+  static CodecDelays delays;  // measured once per rate, as in a run
   const std::string first = FirstEntryPath(data, size);
   FuzzArchiveInSandbox(data, size, [&](const std::string& path) {
     if (!first.empty()) WriteInput("in/" + NativePath(first), tone);
@@ -81,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     request.output = "new.pak";
     request.paths = {"in"};
     request.settings.quality = 9;
+    request.delays = &delays;
     if (UpdateArchive(request) == UpdateStatus::kUpdated &&
         ListArchive("new.pak", false) == kPakUsageError) {
       std::abort();  // the update wrote an archive that cannot be read
