@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -107,12 +108,25 @@ void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, S
                    RunCounts* counts) {
   Pipeline pipeline;
   pipeline.next = NextSelected(selection, 0);
-  pipeline.window = size_t{std::min(options.workers, kMaxWorkers)} * kTasksAheadPerWorker + 1;
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < std::min(options.workers, kMaxWorkers); ++i) {
-    workers.emplace_back(RunWorker, std::cref(archive), std::cref(options), std::ref(selection),
-                         std::ref(pipeline));
+  // A worker that cannot be started (a process limit, a container's pid
+  // limit) leaves the entries to those that did, or to this thread alone.
+  try {
+    for (unsigned i = 0; i < std::min(options.workers, kMaxWorkers); ++i) {
+      workers.emplace_back(RunWorker, std::cref(archive), std::cref(options), std::ref(selection),
+                           std::ref(pipeline));
+    }
+  } catch (const std::system_error&) {
   }
+  if (workers.empty()) {
+    RunInOrder(archive, options, selection, counts);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(pipeline.mutex);
+    pipeline.window = workers.size() * kTasksAheadPerWorker + 1;
+  }
+  pipeline.changed.notify_all();
   for (;;) {
     EntryTask* task = nullptr;
     {

@@ -125,7 +125,15 @@ TEST(Surroundings, NeverLeavePendingFilesOrMixTheTranscriptIntoOutputs) {
       {"\"$0\" test.pak | head -c 40 >/dev/null", 0},
       // A file size limit below one output.
       {"ulimit -f 200; exec \"$0\" test.pak", 128 + SIGXFSZ},
+      // A process limit that lets no worker thread start, or one. (A leak
+      // check at exit, in a sanitizer build, needs a thread of its own.)
+      {"export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0; exec setpriv "
+       "--reuid=65534 --regid=65534 --clear-groups prlimit --nproc=1 \"$0\" test.pak",
+       0},
+      {"exec setpriv --reuid=65534 --regid=65534 --clear-groups prlimit --nproc=2 \"$0\" test.pak",
+       0},
   };
+  std::filesystem::permissions(dir.path, std::filesystem::perms::all);  // for the limited user
   for (const auto& c : cases) {
     const ProgramResult result = RunProgram("/bin/sh", {"sh", "-c", c.script, unpak}, dir.path);
     EXPECT_EQ(result.exitStatus, c.status) << c.script << "\n" << result.err;
