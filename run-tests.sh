@@ -31,11 +31,12 @@ threads() {
 }
 
 # A short fuzzing run of the archive reader and lister, the entry rebuild, the
-# MPEG framer and the WAV reading of `pak create` from the committed corpus,
+# MPEG framer, the WAV reading of `pak create` and `pak update` of a fuzzed
+# archive from the committed corpus,
 # with clang's libFuzzer; any crash fails.
 fuzz() {
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DUNPAK_FUZZ=ON >/dev/null
-  cmake --build build-fuzz -j"$(nproc)" --target fuzz_archive fuzz_payload fuzz_wave fuzz_list fuzz_mpeg
+  cmake --build build-fuzz -j"$(nproc)" --target fuzz_archive fuzz_payload fuzz_wave fuzz_list fuzz_mpeg fuzz_update
   fuzz/run_fuzzers.sh build-fuzz 20
 }
 

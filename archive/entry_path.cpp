@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/utf8_text.h"
+
 namespace unpak {
 
 namespace {
@@ -34,9 +36,12 @@ bool CheckOutputPathForm(const std::string& path, std::string* reason) {
   }
   if (path.find('/') != std::string::npos) return Refuse("\"/\" is not allowed in a path", reason);
   // No file name that the archives' own system can create holds these.
+  // Bytes from 128 up may be a legacy code page's and are written as they
+  // are; a name in UTF-8 must hold no C1 control either.
   for (const unsigned char c : path) {
     if (c < 32) return Refuse("control character in the path", reason);
   }
+  if (HoldsUtf8C1Control(path)) return Refuse("control character in the path", reason);
 
   size_t start = 0;
   while (true) {
@@ -54,12 +59,6 @@ bool CheckOutputPathForm(const std::string& path, std::string* reason) {
     }
     start = end + 1;
   }
-}
-
-bool SameEntryPathIgnoringCase(const std::string& a, const std::string& b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string NativePath(const std::string& archivePath) {

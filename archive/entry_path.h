@@ -12,9 +12,6 @@ namespace unpak {
 // reason, otherwise.
 bool CheckOutputPathForm(const std::string& archivePath, std::string* reason);
 
-// Whether two entry paths are the same, ASCII letter case aside.
-bool SameEntryPathIgnoringCase(const std::string& a, const std::string& b);
-
 // The path with each backslash turned into this platform's separator.
 std::string NativePath(const std::string& archivePath);
 

@@ -37,6 +37,11 @@ bool ReadOldArchive(const std::string& path, OldArchive* old) {
   return true;
 }
 
+bool OpenRewrite(const std::string& archivePath, const std::string& outputPath,
+                 ArchiveOutput* output, OldArchive* old) {
+  return OpenArchiveOutput(outputPath, output) && ReadOldArchive(archivePath, old);
+}
+
 bool InspectOldEntry(const EntryView& view, EntryFacts* facts, std::string* reason) {
   return InspectEntry(view.targetFormat, view.payload, view.payloadSize, facts, reason);
 }
@@ -94,7 +99,7 @@ bool CarryPayload(PayloadTarget& target, const OldArchive& old, PakEntry& record
 
 StepResult WriteRewrittenArchive(ArchiveOutput& output, const std::string& path, NewTables& tables,
                                  uint64_t totalUnpackedSize, const PayloadSteps& writePayloads) {
-  const struct stat* archive = output.exists ? &output.existing : nullptr;
+  const struct stat* archive = ReplacedArchive(output);
   PakFileWriter writer;
   std::string reason;
   if (!ReservePakTables(
@@ -118,14 +123,11 @@ StepResult WriteRewrittenArchive(ArchiveOutput& output, const std::string& path,
 }
 
 StepResult WriteCarriedEntries(const OldArchive& old, const std::vector<CarriedEntry>& carried,
-                               const std::string& path) {
+                               ArchiveOutput& output, const std::string& path) {
   uint64_t totalUnpackedSize = 0;
   for (const CarriedEntry& entry : carried)
     totalUnpackedSize += OldOutputSize(old.views[entry.index]);
-  ArchiveOutput output;
-  if (!UnpackedSizeFits(path, totalUnpackedSize) || !OpenArchiveOutput(path, &output)) {
-    return StepResult::kArchiveFault;
-  }
+  if (!UnpackedSizeFits(path, totalUnpackedSize)) return StepResult::kArchiveFault;
   NewTables tables = CarryTables(old, carried);
   const PayloadSteps copy = [&old](PayloadTarget& target, std::vector<PakEntry>& records) {
     CarriedPayloads copied;

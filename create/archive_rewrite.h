@@ -35,6 +35,13 @@ struct OldArchive {
 // inside it; false, reported, when it cannot be.
 bool ReadOldArchive(const std::string& path, OldArchive* old);
 
+// Locks what stands at `outputPath` and opens the pending file beside it,
+// then reads the archive at `archivePath`, in that order, so that a rewrite
+// of the same archive running meanwhile is read, not lost. False, reported,
+// when either fails.
+bool OpenRewrite(const std::string& archivePath, const std::string& outputPath,
+                 ArchiveOutput* output, OldArchive* old);
+
 // What the entry states, read as unpak reads it.
 bool InspectOldEntry(const EntryView& view, EntryFacts* facts, std::string* reason);
 
@@ -88,9 +95,9 @@ using PayloadSteps = std::function<StepResult(PayloadTarget&, std::vector<PakEnt
 StepResult WriteRewrittenArchive(ArchiveOutput& output, const std::string& path, NewTables& tables,
                                  uint64_t totalUnpackedSize, const PayloadSteps& writePayloads);
 
-// Writes the old entries `carried`, byte for byte, as a new archive at
-// `path`, with the header's total recomputed.
+// Writes the old entries `carried`, byte for byte, through `output` as a
+// new archive at `path`, with the header's total recomputed.
 StepResult WriteCarriedEntries(const OldArchive& old, const std::vector<CarriedEntry>& carried,
-                               const std::string& path);
+                               ArchiveOutput& output, const std::string& path);
 
 }  // namespace unpak

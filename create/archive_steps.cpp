@@ -17,7 +17,8 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 void ReportProblem(const std::string& path, const std::string& reason) {
-  ConsoleError("%s: %s", DisplayName(path).c_str(), reason.c_str());
+  // Reasons may quote a file's own bytes (a chunk ID, say).
+  ConsoleError("%s: %s", DisplayName(path).c_str(), DisplayName(reason).c_str());
 }
 
 MappedFilePtr MapInput(const std::string& path, const struct stat* archive, std::string* reason) {
@@ -56,18 +57,22 @@ bool UnpackedSizeFits(const std::string& path, uint64_t totalUnpackedSize) {
   return false;
 }
 
+const struct stat* ReplacedArchive(const ArchiveOutput& output) {
+  return output.replaced.exists ? &output.replaced.info : nullptr;
+}
+
 bool OpenArchiveOutput(const std::string& path, ArchiveOutput* output) {
-  output->exists = stat(path.c_str(), &output->existing) == 0;
-  if (output->exists && S_ISDIR(output->existing.st_mode)) {
-    ReportProblem(path, "is a folder");
-    return false;
-  }
-  // The temporary file comes first: a folder that cannot take the archive
+  // The pending file comes first: a folder that cannot take the archive
   // shows before any work.
   std::string reason;
   int fd = -1;
-  output->pending = CreatePendingOutput(FolderOf(path), &fd, &reason);
-  output->file = OpenChunkFileOnDisk(fd);
+  if (OpenReplacedFile(path, &output->replaced, &reason)) {
+    output->pending = CreatePendingOutput(FolderOf(output->replaced.path), &fd, &reason);
+  }
+  if (output->pending) {
+    KeepOwnership(output->replaced, fd);
+    output->file = OpenChunkFileOnDisk(fd);
+  }
   if (!output->pending || !output->file) {
     ReportProblem(path, output->pending ? "cannot write the temporary file" : reason);
     return false;
@@ -77,10 +82,13 @@ bool OpenArchiveOutput(const std::string& path, ArchiveOutput* output) {
 
 bool PlaceArchiveOutput(ArchiveOutput& output, const std::string& path) {
   std::string reason;
-  if (!ChunkFileClose(std::move(output.file)) ||
-      !PlacePendingOutput(std::move(output.pending), path, &reason)) {
-    ReportProblem(path,
-                  reason.empty() ? "writing the archive failed (disk full or I/O error)" : reason);
+  if (!ChunkFileClose(std::move(output.file))) {
+    reason = "writing the archive failed (disk full or I/O error)";
+  } else if (ReplacedFileUnchanged(output.replaced, &reason)) {
+    PlacePendingOutputDurably(std::move(output.pending), output.replaced.path, &reason);
+  }
+  if (!reason.empty()) {
+    ReportProblem(path, reason);
     return false;
   }
   return true;

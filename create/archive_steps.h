@@ -16,6 +16,7 @@
 #include "platform/chunk_file.h"
 #include "platform/mapped_file.h"
 #include "platform/output_file.h"
+#include "platform/replaced_file.h"
 
 namespace unpak {
 
@@ -52,17 +53,23 @@ using PayloadWriter = std::function<bool(const std::vector<uint8_t>&, std::strin
 bool UnpackedSizeFits(const std::string& path, uint64_t totalUnpackedSize);
 
 struct ArchiveOutput {
-  struct stat existing {};
-  bool exists = false;  // a file stands at the path
+  ReplacedFile replaced;  // what stands at the path, locked
   PendingOutputPtr pending;
   ChunkFilePtr file;
 };
 
-// Opens the temporary file beside `path`; false, reported, when the archive
+// The file that stands at the archive's path, for telling inputs from it;
+// null when none does.
+const struct stat* ReplacedArchive(const ArchiveOutput& output);
+
+// Locks what stands at `path` and opens the pending file beside it, with
+// that file's permissions and owner; false, reported, when the archive
 // cannot be written there.
 bool OpenArchiveOutput(const std::string& path, ArchiveOutput* output);
 
-// Closes the temporary file and puts it at `path`; false, reported, on failure.
+// Closes the pending file and puts it at the output's path, synced to disk;
+// false, reported, on failure or when another program changed the file
+// there meanwhile.
 bool PlaceArchiveOutput(ArchiveOutput& output, const std::string& path);
 
 }  // namespace unpak

@@ -15,7 +15,7 @@ CreateStatus CreateArchive(const CreateRequest& request, CreatedArchive* created
   if (!OpenArchiveOutput(path, &output)) return CreateStatus::kArchiveUnwritable;
 
   // Every input is planned, and each that cannot be stored reported, first.
-  const struct stat* archive = output.exists ? &output.existing : nullptr;
+  const struct stat* archive = ReplacedArchive(output);
   CodecDelays delays;
   std::vector<PlannedEntry> entries(inputs.size());
   uint64_t totalUnpackedSize = 0;

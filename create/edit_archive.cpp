@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "archive/entry_path.h"
+#include "archive/name_case.h"
 #include "create/archive_rewrite.h"
 #include "platform/console.h"
 #include "archive/entry_selection.h"
@@ -32,8 +33,10 @@ bool SelectEntries(const std::string& path, const OldArchive& old,
 }  // namespace
 
 UpdateStatus DeleteEntries(const DeleteRequest& request) {
+  const std::string& path = request.output.empty() ? request.archive : request.output;
+  ArchiveOutput output;
   OldArchive old;
-  if (!ReadOldArchive(request.archive, &old)) return UpdateStatus::kArchiveUnusable;
+  if (!OpenRewrite(request.archive, path, &output, &old)) return UpdateStatus::kArchiveUnusable;
   std::vector<bool> selected;
   if (!SelectEntries(request.archive, old, request.patterns, &selected)) {
     return UpdateStatus::kInputsRefused;
@@ -42,8 +45,7 @@ UpdateStatus DeleteEntries(const DeleteRequest& request) {
   for (size_t i = 0; i < selected.size(); ++i) {
     if (!selected[i]) kept.push_back({i, {}});
   }
-  const std::string& path = request.output.empty() ? request.archive : request.output;
-  const StepResult written = WriteCarriedEntries(old, kept, path);
+  const StepResult written = WriteCarriedEntries(old, kept, output, path);
   if (written == StepResult::kDone) {
     ConsolePrint("%zu deleted, %zu kept\n", selected.size() - kept.size(), kept.size());
   }
@@ -51,8 +53,10 @@ UpdateStatus DeleteEntries(const DeleteRequest& request) {
 }
 
 UpdateStatus RenameEntry(const RenameRequest& request) {
+  const std::string& path = request.output.empty() ? request.archive : request.output;
+  ArchiveOutput output;
   OldArchive old;
-  if (!ReadOldArchive(request.archive, &old)) return UpdateStatus::kArchiveUnusable;
+  if (!OpenRewrite(request.archive, path, &output, &old)) return UpdateStatus::kArchiveUnusable;
   std::vector<bool> selected;
   if (!SelectEntries(request.archive, old, {request.pattern}, &selected)) {
     return UpdateStatus::kInputsRefused;
@@ -68,7 +72,7 @@ UpdateStatus RenameEntry(const RenameRequest& request) {
     reason = DisplayName(request.newName) + ": " + reason;
   }
   for (size_t i = 0; reason.empty() && i < old.views.size(); ++i) {
-    if (i != renamed && SameEntryPathIgnoringCase(old.views[i].path, newName)) {
+    if (i != renamed && SameNameIgnoringCase(old.views[i].path, newName)) {
       reason = DisplayName(request.newName) + ": the archive holds " +
                DisplayName(old.views[i].path) + " already";
     }
@@ -81,8 +85,7 @@ UpdateStatus RenameEntry(const RenameRequest& request) {
   for (size_t i = 0; i < old.views.size(); ++i) {
     carried.push_back({i, i == renamed ? std::optional(newName) : std::nullopt});
   }
-  const std::string& path = request.output.empty() ? request.archive : request.output;
-  const StepResult written = WriteCarriedEntries(old, carried, path);
+  const StepResult written = WriteCarriedEntries(old, carried, output, path);
   if (written == StepResult::kDone) {
     ConsolePrint("%s renamed to %s\n", DisplayName(old.views[renamed].path).c_str(),
                  DisplayName(newName).c_str());

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <set>
+#include <map>
 
 #include "archive/entry_path.h"
+#include "archive/name_case.h"
 #include "platform/console.h"
 
 namespace unpak {
@@ -109,12 +110,19 @@ bool ListInputFiles(const std::vector<InputArgument>& arguments, std::vector<Inp
                           (error ? error.message() : "no such file or folder"));
     }
   }
-  std::set<std::string> names;
+  // Where archives are unpacked, names that differ only in case are one
+  // file, so one such input would hide the other.
+  std::map<std::string, const InputFile*> names;
   for (const InputFile& file : *files) {
-    if (!names.insert(file.name).second) {
-      problems->push_back(DisplayName(file.path) + ": another input is stored as " +
-                          DisplayName(file.name) + " too");
-    }
+    const auto [other, first] = names.try_emplace(FoldedName(file.name), &file);
+    if (first) continue;
+    const std::string& otherName = other->second->name;
+    problems->push_back(
+        DisplayName(file.path) +
+        (otherName == file.name
+             ? ": another input is stored as " + DisplayName(file.name) + " too"
+             : ": stored as " + DisplayName(file.name) + ", it differs only in case from " +
+                   DisplayName(other->second->path) + ", stored as " + DisplayName(otherName)));
   }
   for (const std::string& problem : found) ConsoleError("%s", problem.c_str());
   return found.empty();

@@ -25,7 +25,8 @@ struct InputFile {
 // byte order of those. "." parts and repeated slashes are dropped; the name
 // must pass unpak's own path rules. False, after one message per problem (a
 // path that cannot be read, a folder without WAV files, an absolute path or
-// one with "..", two files under one name).
+// one with "..", two files under one name or names that differ only in
+// ASCII case).
 bool ListInputFiles(const std::vector<InputArgument>& arguments, std::vector<InputFile>* files);
 
 }  // namespace unpak

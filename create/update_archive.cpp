@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/name_case.h"
 #include "archive/entry_path.h"
 #include "create/archive_rewrite.h"
 #include "create/encoding_queue.h"
@@ -42,6 +43,17 @@ struct UpdatePlan {
   std::vector<PlannedEntry> added;
 };
 
+// The entries an input named `name` would replace: the one of exactly that
+// name, else every one equal to it ignoring case (one, or several to refuse).
+std::vector<size_t> MatchingEntries(const OldArchive& old, const std::string& name) {
+  std::vector<size_t> matches;
+  for (size_t i = 0; i < old.views.size(); ++i) {
+    if (old.views[i].path == name) return {i};
+    if (SameNameIgnoringCase(old.views[i].path, name)) matches.push_back(i);
+  }
+  return matches;
+}
+
 // Plans every input, reporting each that cannot be stored; false when one
 // cannot.
 bool PlanUpdate(const std::vector<InputFile>& inputs, const OldArchive& old,
@@ -49,21 +61,28 @@ bool PlanUpdate(const std::vector<InputFile>& inputs, const OldArchive& old,
   const size_t count = old.entries.size();
   plan->replaced.resize(count);
   plan->isReplaced.assign(count, false);
-  CodecDelays delays;
+  CodecDelays own;
+  CodecDelays* delays = request.delays != nullptr ? request.delays : &own;
   bool planned = true;
   for (const InputFile& input : inputs) {
-    bool matched = false;
-    for (size_t i = 0; i < count; ++i) {
-      if (!SameEntryPathIgnoringCase(old.views[i].path, input.name)) continue;
-      matched = plan->isReplaced[i] = true;
+    const std::vector<size_t> matches = MatchingEntries(old, input.name);
+    if (matches.size() > 1) {
+      std::string names;
+      for (size_t i : matches)
+        names += (names.empty() ? "" : ", ") + DisplayName(old.views[i].path);
+      ReportProblem(input.path, "its name matches several entries ignoring case (" + names +
+                                    "); name one exactly");
+      planned = false;
+    } else if (matches.size() == 1) {
+      const size_t i = matches.front();
+      plan->isReplaced[i] = true;
       planned =
-          PlanReplacement(input, old.views[i], request, archive, &delays, &plan->replaced[i]) &&
+          PlanReplacement(input, old.views[i], request, archive, delays, &plan->replaced[i]) &&
           planned;
-    }
-    if (!matched) {
+    } else {
       plan->added.emplace_back();
       planned =
-          PlanNewEntry(input, request.settings, archive, &delays, &plan->added.back()) && planned;
+          PlanNewEntry(input, request.settings, archive, delays, &plan->added.back()) && planned;
     }
   }
   return planned;
@@ -185,13 +204,12 @@ void PrintSummary(const UpdatePlan& plan) {
 UpdateStatus UpdateArchive(const UpdateRequest& request) {
   std::vector<InputFile> inputs;
   if (!ListInputFiles(request.inputs, &inputs)) return UpdateStatus::kInputsRefused;
-  OldArchive old;
-  if (!ReadOldArchive(request.archive, &old)) return UpdateStatus::kArchiveUnusable;
   const std::string& path = request.output.empty() ? request.archive : request.output;
   ArchiveOutput output;
-  if (!OpenArchiveOutput(path, &output)) return UpdateStatus::kArchiveUnusable;
+  OldArchive old;
+  if (!OpenRewrite(request.archive, path, &output, &old)) return UpdateStatus::kArchiveUnusable;
 
-  const struct stat* archive = output.exists ? &output.existing : nullptr;
+  const struct stat* archive = ReplacedArchive(output);
   UpdatePlan plan;
   const bool planned = PlanUpdate(inputs, old, request, archive, &plan);
   const uint64_t totalUnpackedSize = UpdatedUnpackedSize(old, plan);

@@ -1,11 +1,13 @@
 #pragma once
 
 // `pak update`: an archive rewritten so that only the entries named by its
-// inputs change. An input named as an entry (ASCII case aside) replaces it,
-// fitted to what the entry states; any other is added after the existing
-// entries, as `pak create` makes one. Every other entry is carried over byte
-// for byte, sharing what it shared. The new archive is written under a
-// temporary name and put in place only when complete.
+// inputs change. An input named as an entry replaces it (the entry of
+// exactly its name, else the one entry equal to it ignoring ASCII case;
+// several such are refused), fitted to what the entry states; any other is
+// added after the existing entries, as `pak create` makes one. Every other
+// entry is carried over byte for byte, sharing what it shared. The archive
+// is locked while it is updated, and the new one is put in place only when
+// complete.
 
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@ struct UpdateRequest {
   std::vector<InputArgument> inputs;         // WAV files and folders
   CreateSettings settings;                   // the bit rate only for added entries
   ChunkSource chunks = ChunkSource::kEntry;  // of replaced entries
+  CodecDelays* delays = nullptr;             // delays measured before, to reuse; null: measured afresh
   unsigned workers = 1;                      // entries encoded at once, as for CreateRequest
 };
 

@@ -5,6 +5,7 @@
 #include "pak/commands.h"
 #include "platform/console.h"
 #include "run/codec_loader.h"
+#include "run/process_setup.h"
 
 namespace unpak {
 
@@ -78,6 +79,12 @@ int ExitStatusOf(UpdateStatus status) {
 void AddOutputOption(CLI::App* command, std::string* output) {
   command->add_option("-o,--output", *output,
                       "Write the new archive here and leave ARCHIVE as it is");
+}
+
+bool CheckProductOutput(const char* what) {
+  if (StandardOutputWasOpen()) return true;
+  ConsoleError("standard output is closed: %s has nowhere to go", what);
+  return false;
 }
 
 int ExitStatusOf(UnpackStatus status) {

@@ -58,6 +58,10 @@ std::string Duration(double seconds);
 std::string SizeWords(uint64_t bytes);
 int ExitStatusOf(UpdateStatus status);
 
+// For a command whose standard output is its product (`what`): false,
+// said, when standard output was closed at start and so goes nowhere.
+bool CheckProductOutput(const char* what);
+
 // -o, where an archive rewritten goes instead of over itself.
 void AddOutputOption(CLI::App* command, std::string* output);
 

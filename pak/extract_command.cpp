@@ -28,10 +28,7 @@ struct ExtractArguments {
 // the transcript goes to standard error, and a reader that goes away shows
 // as a failed write rather than a signal.
 bool PrepareStandardOutput() {
-  if (StandardOutputWasClosed()) {
-    ConsoleError("cannot write to standard output: it is closed");
-    return false;
-  }
+  if (!CheckProductOutput("the WAV data")) return false;
   if (isatty(STDOUT_FILENO) == 1) {
     ConsoleError("will not write WAV data to a terminal: redirect or pipe standard output");
     return false;

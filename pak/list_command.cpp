@@ -81,7 +81,8 @@ void PrintText(const std::vector<ListedEntry>& entries, const PakHeader& header)
   std::vector<std::string> described;
   size_t width = 6;
   for (const ListedEntry& entry : entries) {
-    described.push_back(entry.facts ? FormatWords(entry.target) : "! " + entry.problem);
+    described.push_back(entry.facts ? FormatWords(entry.target)
+                                    : "! " + DisplayName(entry.problem));
     width = std::max(width, described.back().size());
   }
   const int w = static_cast<int>(width);
@@ -148,11 +149,12 @@ void PrintJson(const std::vector<ListedEntry>& entries, const PakHeader& header,
 }  // namespace
 
 int ListArchive(const std::string& path, bool json, const std::vector<std::string>& patterns) {
+  if (!CheckProductOutput("the listing")) return kPakUsageError;
   std::string reason;
   PakHeader header;
   MappedFilePtr file = OpenPakFile(path.c_str(), &header, &reason);
   if (!file) {
-    ConsoleError("%s: %s", path.c_str(), reason.c_str());
+    ConsoleError("%s: %s", DisplayName(path).c_str(), DisplayName(reason).c_str());
     return kPakUsageError;
   }
   std::vector<ListedEntry> entries;
@@ -163,7 +165,8 @@ int ListArchive(const std::string& path, bool json, const std::vector<std::strin
     entries.push_back(ListEntry(file->data, file->size, header, index));
   }
   if (MappedBytesLost(file->data, file->size)) {
-    ConsoleError("%s: cannot be read (it changed while being read, or an I/O error)", path.c_str());
+    ConsoleError("%s: cannot be read (it changed while being read, or an I/O error)",
+                 DisplayName(path).c_str());
     return kPakUsageError;
   }
   if (json) {
@@ -182,9 +185,9 @@ int ListArchive(const std::string& path, bool json, const std::vector<std::strin
     if (entry.facts) continue;
     if (entry.path) {
       ConsoleError("entry %u (%s): %s", entry.index, DisplayName(*entry.path).c_str(),
-                   entry.problem.c_str());
+                   DisplayName(entry.problem).c_str());
     } else {
-      ConsoleError("entry %u: %s", entry.index, entry.problem.c_str());
+      ConsoleError("entry %u: %s", entry.index, DisplayName(entry.problem).c_str());
     }
     status = kPakEntriesFailed;
   }

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/utf8_text.h"
+
 namespace unpak {
 
 namespace {
@@ -93,14 +95,20 @@ void ConsoleError(const char* format, ...) {
 }
 
 std::string DisplayName(const std::string& name) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
   std::string shown;
-  for (const unsigned char c : name) {
-    if (c < 32 || c == 127) {
+  for (size_t at = 0; at < name.size();) {
+    const size_t length = Utf8SequenceLength(bytes + at, name.size() - at);
+    if (length > 0 && !IsControlSequence(bytes + at, length)) {
+      shown.append(name, at, length);
+      at += length;
+      continue;
+    }
+    // A control, or a byte of no well-formed sequence (a legacy code page's).
+    for (const size_t end = at + (length > 0 ? length : 1); at < end; ++at) {
       char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", bytes[at]);
       shown += escaped;
-    } else {
-      shown += static_cast<char>(c);
     }
   }
   return shown;

@@ -53,8 +53,9 @@ void FinishConsoleCapture(ConsoleCapture& capture);
 // Prints what `capture` holds as it grows, until it is finished.
 void ShowConsoleCapture(ConsoleCapture& capture);
 
-// A path or name as it may be shown on a terminal: bytes 1 to 31 and 127
-// as \xNN; bytes from 128 up stay as they are.
+// A text from a file (a path, a name, a chunk ID) as it may be shown on a
+// terminal: printable UTF-8 stays as it is; controls (C0, DEL, C1) and bytes
+// of no well-formed UTF-8 sequence show as \xNN.
 std::string DisplayName(const std::string& name);
 
 }  // namespace unpak

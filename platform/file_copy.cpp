@@ -1,6 +1,5 @@
 #include "platform/file_copy.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,27 +25,20 @@ int WriteAll(int to, const char* bytes, size_t count) {
 
 }  // namespace
 
-int CopyFileTo(const std::string& path, int to, bool* writeFailed) {
+int CopyFileTo(int from, int to, bool* writeFailed) {
   *writeFailed = false;
-  const int from = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (from < 0) return errno;
   std::vector<char> buffer(kCopyBufferSize);
-  int error = 0;
-  for (;;) {
-    const ssize_t got = read(from, buffer.data(), buffer.size());
+  for (off_t offset = 0;;) {
+    const ssize_t got = pread(from, buffer.data(), buffer.size(), offset);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      error = got < 0 ? errno : 0;
-      break;
-    }
-    error = WriteAll(to, buffer.data(), static_cast<size_t>(got));
+    if (got <= 0) return got < 0 ? errno : 0;
+    const int error = WriteAll(to, buffer.data(), static_cast<size_t>(got));
     if (error != 0) {
       *writeFailed = true;
-      break;
+      return error;
     }
+    offset += got;
   }
-  close(from);
-  return error;
 }
 
 }  // namespace unpak

@@ -32,8 +32,9 @@ void (*volatile interruptHook)() = nullptr;
 // Set once a handler has begun: files registered from then on are removed by
 // whoever registers them, as the handler may already have passed their slot.
 int ending = 0;
-// Files being created and not yet registered; the handler waits for them,
-// so that none is created after it and left behind when the process ends.
+// Uninterrupted steps in progress (a file being created and registered, or
+// named and renamed); the handler waits for them, so that no file is
+// created after it and left behind when the process ends.
 int creating = 0;
 
 void WaitForCreations() {
@@ -91,31 +92,37 @@ void UnregisterTemporaryFile(const std::string& path) {
   }
 }
 
-int CreateTemporaryFile(std::string& name, bool keepName, int* error) {
-  // Signals wait until the file is registered or gone; a handler waits for
-  // creations in progress, and none begins once the run is ending, as the
-  // process may end at any moment then.
+bool RunUninterrupted(const std::function<void()>& step) {
+  // A handler waits for steps in progress, and none begins once the run is
+  // ending, as the process may end at any moment then.
   sigset_t all;
   sigset_t previous;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &previous);
   __atomic_add_fetch(&creating, 1, __ATOMIC_SEQ_CST);
-  int fd = -1;
-  *error = EINTR;
-  if (__atomic_load_n(&ending, __ATOMIC_SEQ_CST) == 0) {
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    *error = errno;
-  }
-  if (fd >= 0 && (!keepName || !RegisterTemporaryFile(name))) {
-    unlink(name.c_str());
-    if (keepName) {
-      close(fd);
-      fd = -1;
-      *error = EMFILE;
-    }
-  }
+  const bool run = __atomic_load_n(&ending, __ATOMIC_SEQ_CST) == 0;
+  if (run) step();
   __atomic_sub_fetch(&creating, 1, __ATOMIC_SEQ_CST);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return run;
+}
+
+int CreateTemporaryFile(std::string& name, bool keepName, int* error) {
+  // Signals wait until the file is registered or gone.
+  int fd = -1;
+  *error = EINTR;
+  RunUninterrupted([&] {
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    *error = errno;
+    if (fd >= 0 && (!keepName || !RegisterTemporaryFile(name))) {
+      unlink(name.c_str());
+      if (keepName) {
+        close(fd);
+        fd = -1;
+        *error = EMFILE;
+      }
+    }
+  });
   return fd;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
-// Output files that appear whole or not at all: the file is written under a
-// temporary name and moved into place only when complete. Until then an
+// Output files that appear whole or not at all: the file is written without
+// a name (O_TMPFILE) where the file system allows, under a temporary name
+// elsewhere, and gets its final name only when complete. Until then an
 // existing file at the final path is untouched, and a pending file that is
-// dropped (or whose run is interrupted) is removed.
+// dropped (or whose run is interrupted, or killed while unnamed) is gone.
 
 #include <sys/types.h>
 
@@ -13,15 +14,16 @@
 namespace unpak {
 
 struct PendingOutput {
-  std::string temporaryPath;
+  int fd = -1;                // the file's own descriptor, apart from the caller's
+  std::string temporaryPath;  // empty while the file has no name
 };
 struct PendingOutputDiscarder {
   void operator()(PendingOutput* output) const;
 };
 using PendingOutputPtr = std::unique_ptr<PendingOutput, PendingOutputDiscarder>;
 
-// Creates a temporary file in `directory` and puts its descriptor
-// (read-write) in `fd`; the caller owns the descriptor. Null, with the
+// Creates a pending file in `directory` and puts a descriptor of it
+// (read-write) in `fd`; the caller owns that descriptor. Null, with the
 // reason, on failure.
 PendingOutputPtr CreatePendingOutput(const std::string& directory, int* fd, std::string* reason);
 
@@ -34,6 +36,12 @@ void ProtectFromOutputs(dev_t device, ino_t inode);
 // must already be closed. False, with the reason, when it cannot be placed;
 // the temporary file is then removed.
 bool PlacePendingOutput(PendingOutputPtr output, const std::string& finalPath, std::string* reason);
+
+// As PlacePendingOutput, for a file that replaces the user's own: the file
+// is synced to disk before it takes the name, and the folder after, so that
+// a crash or power loss leaves the old file or the new one, never a part.
+bool PlacePendingOutputDurably(PendingOutputPtr output, const std::string& finalPath,
+                               std::string* reason);
 
 // As PlacePendingOutput, as `name` in the open directory `directory`, which a
 // later change of that directory's path (a folder swapped for a link) cannot

@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -89,14 +90,27 @@ void RunInParallel(const OpenedArchive& archive, const UnpackOptions& options, S
                    RunCounts* counts) {
   Pipeline pipeline;
   pipeline.next = NextSelected(selection, 0);
-  pipeline.window = WorkWindow(std::min(options.workers, kMaxWorkers));
-  // As many segments at once as workers: each has one to decode.
-  pipeline.helpers.ahead = std::min(options.workers, kMaxWorkers) - 1;
   std::vector<std::thread> workers;
-  for (unsigned i = 0; i < std::min(options.workers, kMaxWorkers); ++i) {
-    workers.emplace_back(RunWorker, std::cref(archive), std::cref(options), std::ref(selection),
-                         std::ref(pipeline));
+  // A worker that cannot be started (a process limit, a container's pid
+  // limit) leaves the entries to those that did, or to this thread alone.
+  try {
+    for (unsigned i = 0; i < std::min(options.workers, kMaxWorkers); ++i) {
+      workers.emplace_back(RunWorker, std::cref(archive), std::cref(options), std::ref(selection),
+                           std::ref(pipeline));
+    }
+  } catch (const std::system_error&) {
   }
+  if (workers.empty()) {
+    RunInOrder(archive, options, selection, counts);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(pipeline.mutex);
+    pipeline.window = WorkWindow(static_cast<unsigned>(workers.size()));
+    // As many segments at once as workers: each has one to decode.
+    pipeline.helpers.ahead = workers.size() - 1;
+  }
+  pipeline.changed.notify_all();
   for (;;) {
     EntryTask* task = nullptr;
     {

@@ -22,11 +22,13 @@ namespace unpak {
 
 namespace {
 
+// The text may quote the archive's own bytes, escaped as names are.
 void ReportEntry(const EntryTask& task, const std::string& text) {
+  const std::string shown = DisplayName(text);
   if (task.path.empty()) {
-    ConsoleError("entry %u: %s", task.index, text.c_str());
+    ConsoleError("entry %u: %s", task.index, shown.c_str());
   } else {
-    ConsoleError("entry %u (%s): %s", task.index, DisplayName(task.path).c_str(), text.c_str());
+    ConsoleError("entry %u (%s): %s", task.index, DisplayName(task.path).c_str(), shown.c_str());
   }
 }
 
@@ -80,7 +82,7 @@ void PlaceOutput(const OpenedArchive& archive, const UnpackOptions& options, Ent
 
 void CopyOutputToStandardOutput(EntryTask& task) {
   bool writeFailed = false;
-  const int error = CopyFileTo(task.output->temporaryPath, STDOUT_FILENO, &writeFailed);
+  const int error = CopyFileTo(task.output->fd, STDOUT_FILENO, &writeFailed);
   task.output.reset();
   if (error == 0) return;
   if (writeFailed) {

@@ -10,12 +10,12 @@ namespace unpak {
 
 namespace {
 
-bool standardOutputClosed = false;
+bool standardOutputWasOpen = true;
 
 void OpenClosedStandardDescriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) != -1) continue;
-    if (fd == STDOUT_FILENO) standardOutputClosed = true;
+    if (fd == STDOUT_FILENO) standardOutputWasOpen = false;
     // open returns the lowest free number: this one.
     const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     if (opened != fd && opened >= 0) close(opened);
@@ -24,7 +24,7 @@ void OpenClosedStandardDescriptors() {
 
 }  // namespace
 
-bool StandardOutputWasClosed() { return standardOutputClosed; }
+bool StandardOutputWasOpen() { return standardOutputWasOpen; }
 
 void PrepareProcess(const char* programName) {
   OpenClosedStandardDescriptors();

@@ -8,8 +8,8 @@ namespace unpak {
 // are cleaned up on the signals that end a run.
 void PrepareProcess(const char* programName);
 
-// Whether standard output was closed when PrepareProcess opened it on
-// /dev/null.
-bool StandardOutputWasClosed();
+// Whether standard output was open when PrepareProcess ran, so that a
+// command whose output is its product can tell it from /dev/null.
+bool StandardOutputWasOpen();
 
 }  // namespace unpak

@@ -1,16 +1,21 @@
 #!/usr/bin/env python3
-"""Counts non-blank, non-comment lines of product code and of tests.
+"""Counts non-blank, non-comment lines of the product and of its tests.
 
-Code is the C/C++ sources outside tests/ and fuzz/; tests are the C/C++,
-shell and Python files under tests/. Prints the lines per folder and the
-tests' share of the code.
+The product is every C/C++ source that git tracks outside tests/, fuzz/,
+tools/ and bench/: what the programs and the codec module are built from.
+The tests are the C/C++, shell and Python files that git tracks under
+tests/ and fuzz/ (the fuzz harnesses; their corpus is data). tools/ and
+bench/ count as neither. Prints the lines per folder and the tests' share
+of the product.
 Usage: tools/test_share.py [repository root]
 """
 import os
+import subprocess
 import sys
 
 C_SUFFIXES = ('.c', '.cc', '.cpp', '.h', '.hpp')
-SKIPPED_DIRS = ('corpus', 'regressions')
+TEST_DIRS = ('tests', 'fuzz')
+NEITHER_DIRS = ('tools', 'bench')
 
 
 def strip_c_comments(text):
@@ -57,24 +62,26 @@ def counted_lines(path):
                if line.strip() and not line.strip().startswith('#'))
 
 
+def tracked_files(root):
+    listing = subprocess.run(['git', '-C', root, 'ls-files', '-z'], check=True,
+                             stdout=subprocess.PIPE).stdout.decode()
+    return [path for path in listing.split('\0') if path]
+
+
 def main():
     root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else '.')
     folders = {}
-    for top in sorted(os.listdir(root)):
-        top_path = os.path.join(root, top)
-        if not os.path.isdir(top_path) or top.startswith(('.', 'build')) or top == 'fuzz':
+    for path in tracked_files(root):
+        parts = path.split('/')
+        if len(parts) < 2 or parts[0] in NEITHER_DIRS:
             continue
-        is_tests = top == 'tests'
-        for folder, dirs, files in os.walk(top_path):
-            dirs[:] = sorted(d for d in dirs if d not in SKIPPED_DIRS)
-            for name in files:
-                wanted = name.endswith(C_SUFFIXES) or (is_tests and name.endswith(('.sh', '.py')))
-                if not wanted:
-                    continue
-                rel = os.path.relpath(folder, root).split(os.sep)
-                key = '/'.join(rel[:2]) if is_tests else rel[0]
-                folders.setdefault((is_tests, key), 0)
-                folders[(is_tests, key)] += counted_lines(os.path.join(folder, name))
+        is_tests = parts[0] in TEST_DIRS
+        wanted = path.endswith(C_SUFFIXES) or (is_tests and path.endswith(('.sh', '.py')))
+        if not wanted:
+            continue
+        key = '/'.join(parts[:2]) if parts[0] == 'tests' and len(parts) > 2 else parts[0]
+        folders.setdefault((is_tests, key), 0)
+        folders[(is_tests, key)] += counted_lines(os.path.join(root, path))
     code = sum(v for (t, _), v in folders.items() if not t)
     tests = sum(v for (t, _), v in folders.items() if t)
     for (is_tests, key), lines in sorted(folders.items()):

@@ -16,7 +16,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(PakReader, HeaderAndTableMustFitTheFile) {
-  // The reason must start with the text; an empty one means the header is read.
+  // The reason must start with the text; an empty one means the header is
+  // read, and then it must hold the stated fields.
   const struct {
     uint32_t count, table;
     size_t size;
@@ -40,9 +41,17 @@ TEST(PakReader, HeaderAndTableMustFitTheFile) {
     bytes.resize(c.size);
     PakHeader header;
     std::string reason;
-    EXPECT_EQ(ReadPakHeader(bytes.data(), bytes.size(), &header, &reason), *c.reason == '\0')
-        << c.count << " entries at " << c.table << " in " << c.size << " bytes";
-    EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+    const bool read = ReadPakHeader(bytes.data(), bytes.size(), &header, &reason);
+    SCOPED_TRACE(testing::Message()
+                 << c.count << " entries at " << c.table << " in " << c.size << " bytes");
+    if (*c.reason == '\0') {
+      EXPECT_TRUE(read) << reason;
+      EXPECT_EQ(header.entryCount, c.count);
+      EXPECT_EQ(header.entryTableOffset, c.table);
+    } else {
+      EXPECT_FALSE(read);
+      EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+    }
   }
 }
 
@@ -51,7 +60,9 @@ TEST(PakReader, EntriesMustLieInsideTheFile) {
   // a name that every entry that resolves shares.
   Bytes bytes(50);
   for (char c : std::string("a.wav") + '\0') bytes.push_back(uint8_t(c));
-  // The name table's offset, the entry's fields, bytes cut off the file, the reason's start.
+  // The name table's offset, the entry's fields, bytes cut off the file, the
+  // reason's start; an empty one means the entry resolves to its name and
+  // payload.
   const struct {
     uint32_t names, name, offset, size, cbSize, cut;
     const char* reason;
@@ -75,8 +86,17 @@ TEST(PakReader, EntriesMustLieInsideTheFile) {
     std::string reason;
     const size_t size = bytes.size() - c.cut;
     const bool ok = ResolvePakEntry(bytes.data(), size, header, entry, &view, &reason);
-    EXPECT_EQ(ok, *c.reason == '\0') << c.reason;
-    EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+    SCOPED_TRACE(c.reason);
+    if (*c.reason == '\0') {
+      ASSERT_TRUE(ok) << reason;
+      EXPECT_STREQ(view.path, "a.wav");
+      EXPECT_EQ(view.payload, bytes.data() + c.offset);
+      EXPECT_EQ(view.payloadSize, c.size);
+      EXPECT_EQ(view.targetFormat, entry.targetFormat);
+    } else {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+    }
   }
 }
 

@@ -34,16 +34,26 @@ TEST(BadEntries, AreReportedAndSkippedWhileTheRestIsWritten) {
   StoreLe16(noAlign.data() + 12, 0);  // nBlockAlign
   const struct {
     PakEntrySource source;
-    std::string lineBody;     // after "Decompressing <path> : ", or "none" for no line
-    std::string reason = "";  // a part of the error line besides the entry's index and path
-    std::string shown = "";   // the path as messages show it, when it differs
+    std::string lineBody;    // after "Decompressing <path> : ", or "none" for no line
+    std::string reason;      // a part of the error line besides the entry's index and path
+    std::string shown = "";  // the path as messages show it, when it differs
   } bad[] = {
-      {{"outside.wav", pcm, good}, "none"},  // its payload lies beyond the archive
-      {{"nofmt.wav", pcm, BuildRiffWave({{"skee", Le32(8)}, data})}, "Can't find format chunk\n"},
-      {{"shortfmt.wav", pcm, BuildRiffWave({{"fmt ", {0x55}}})}, "Can't read format chunk\n"},
-      {{"nodata.wav", pcm, BuildRiffWave({{"fmt ", ClipSourceFormat(MonoClip())}})}, ""},
-      {{"blockalign0.wav", pcm, BuildRiffWave({{"fmt ", noAlign}, data})}, ""},
-      {{"width.wav", MakePcmFormat(1, 22050, 12), good}, ""},
+      {{"outside.wav", pcm, good},
+       "none",
+       "runs past the end of the file"},  // its payload lies beyond the archive
+      {{"nofmt.wav", pcm, BuildRiffWave({{"skee", Le32(8)}, data})},
+       "Can't find format chunk\n",
+       "the payload has no \"fmt \" chunk"},
+      {{"shortfmt.wav", pcm, BuildRiffWave({{"fmt ", {0x55}}})},
+       "Can't read format chunk\n",
+       "\"fmt \" chunk is shorter than 18 bytes"},
+      {{"nodata.wav", pcm, BuildRiffWave({{"fmt ", ClipSourceFormat(MonoClip())}})},
+       "",
+       "the payload has no \"data\" chunk"},
+      {{"blockalign0.wav", pcm, BuildRiffWave({{"fmt ", noAlign}, data})},
+       "",
+       "nBlockSize or nBlockAlign is 0"},
+      {{"width.wav", MakePcmFormat(1, 22050, 12), good}, "", "12 bits per sample"},
       {{"msadpcm.wav", MakeFormatBlock({2, 1, 22050, 11155, 512, 4, 2}), good}, "", "0x0002"},
       // These fail only when the finished file is moved into place.
       {{"taken.wav", pcm, good}, marks, "Is a directory"},

@@ -70,7 +70,7 @@ TEST(Everyday, CommandsBehaveAsPeopleExpect) {
        "$P extract -O $A/sound.pak >&-",
        2,
        {},
-       {"pak: cannot write to standard output: it is closed\n"},
+       {"pak: standard output is closed: the WAV data has nowhere to go\n"},
        {}},
       {"a path as listed selects its entry; letter case is ignored for UTF-8 too",
        "$P extract $A/sound.pak 'sfx\\DOOR1.wav' '*\xC3\x89T\xC3\x89*'",

@@ -116,11 +116,17 @@ TEST(PakList, ShowsEachEntryAndNamesTheOnesThatCannotBeUnpacked) {
   EXPECT_EQ(document["entries"][5]["problem"], "no encoder for format tag 0x0002");
   EXPECT_EQ(document["entries"][5]["outputSize"], nullptr);
 
-  // A listing that cannot be written is a failure.
-  EXPECT_EQ(
-      RunProgram("/bin/sh", {"sh", "-c", "\"$0\" list sound.pak >/dev/full", UNPAK_PAK_BINARY},
-                 f.dir.path),
-      (ProgramResult{2, "", "pak: cannot write the listing: No space left on device\n"}));
+  // A listing that cannot be written, or has nowhere to go, is a failure.
+  const std::pair<std::string, std::string> lost[] = {
+      {">/dev/full", "pak: cannot write the listing: No space left on device\n"},
+      {">&-", "pak: standard output is closed: the listing has nowhere to go\n"}};
+  for (const auto& [redirection, problem] : lost) {
+    EXPECT_EQ(
+        RunProgram("/bin/sh",
+                   {"sh", "-c", "\"$0\" list --json sound.pak " + redirection, UNPAK_PAK_BINARY},
+                   f.dir.path),
+        (ProgramResult{2, "", problem}));
+  }
 
   // The predicted sizes are what unpak writes for sound entries.
   std::filesystem::create_directory(f.dir.path / "out");

@@ -1,9 +1,11 @@
 #include "tests/support/run_program.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -65,6 +67,20 @@ std::string MountNamespaceOption() {
     if (RunProgram(argv[0], argv, dir).exitStatus == 0) return option;
   }
   return "";
+}
+
+bool WritingAnOutput(pid_t pid, const std::filesystem::path& dir,
+                     const std::vector<std::string>& inputs) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    const std::string target = fs::read_symlink(fd.path(), error).string();
+    if (error || target.rfind(dir.string() + "/", 0) != 0) continue;
+    if (std::ranges::count(inputs, target.substr(dir.string().size() + 1))) continue;
+    struct stat info;
+    if (stat(fd.path().c_str(), &info) == 0 && info.st_size > 0) return true;
+  }
+  return false;
 }
 
 }  // namespace unpak

@@ -35,6 +35,12 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
 // that maps the user to root as well), or "" if neither works here.
 std::string MountNamespaceOption();
 
+// Whether the process `pid` has a file open under `dir` that is not one of
+// `inputs` (paths relative to `dir`) and has been written to: an output on
+// its way, named or not.
+bool WritingAnOutput(pid_t pid, const std::filesystem::path& dir,
+                     const std::vector<std::string>& inputs);
+
 // Runs a program found on the PATH, such as sox, ffmpeg or mpg123.
 inline ProgramResult RunTool(std::vector<std::string> argv, const std::filesystem::path& cwd) {
   argv.insert(argv.begin(), "env");
