@@ -101,7 +101,7 @@ prepare_long_entry() {
   fi
   if [[ ! $WORK/long.pak -nt $BUILD/bin/pak ]]; then
     log "pak create long.pak"
-    "$BUILD/bin/pak" create -b 128 "$WORK/long.pak" "$WORK/long" >/dev/null
+    "$BUILD/bin/pak" create -b 128 "$WORK/long.pak" -C "$WORK/long" . >/dev/null
   fi
   rm -rf "$WORK/mp3-long" && mkdir -p "$WORK/mp3-long"
   python3 "$BENCH/extract_mp3.py" "$WORK/long.pak" "$WORK/mp3-long" >/dev/null
