@@ -24,8 +24,8 @@ struct UpdateRequest {
   std::vector<InputArgument> inputs;         // WAV files and folders
   CreateSettings settings;                   // the bit rate only for added entries
   ChunkSource chunks = ChunkSource::kEntry;  // of replaced entries
-  CodecDelays* delays = nullptr;             // delays measured before, to reuse; null: measured afresh
-  unsigned workers = 1;                      // entries encoded at once, as for CreateRequest
+  CodecDelays* delays = nullptr;  // delays measured before, to reuse; null: measured afresh
+  unsigned workers = 1;           // entries encoded at once, as for CreateRequest
 };
 
 enum class UpdateStatus {

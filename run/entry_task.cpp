@@ -124,9 +124,9 @@ void ConvertEntry(const OpenedArchive& archive, const UnpackOptions& options, En
     task.ok = InspectEntry(view.targetFormat, view.payload, view.payloadSize, &facts, &task.reason,
                            &transcriptLine);
     if (!transcriptLine.empty()) ConsolePrint("%s", transcriptLine.c_str());
-    task.ok = task.ok && UnpackEntry(facts, view.payload, view.payloadSize,
-                                     KeepingFor(options.outputTarget), &result, &task.reason,
-                                     helpers);
+    task.ok =
+        task.ok && UnpackEntry(facts, view.payload, view.payloadSize,
+                               KeepingFor(options.outputTarget), &result, &task.reason, helpers);
     if (task.ok) CheckDamage(view, facts, result.decodedBytes, task);
     task.output = std::move(result.output);
   }
