@@ -81,8 +81,20 @@ bool DecodeAndEncode(const EntryFacts& facts, ChunkFile& source, ChunkFile& outp
   return true;
 }
 
-// The output's descriptor: a pending file, or a sink that keeps nothing.
-int OpenOutput(OutputKeeping keeping, PendingOutputPtr* pending, std::string* reason) {
+// The output's descriptor: a pending file, an unnamed file (whose second
+// descriptor `unnamed` receives, to outlive the first) or a sink that keeps
+// nothing.
+int OpenOutput(OutputKeeping keeping, PendingOutputPtr* pending, OpenFilePtr* unnamed,
+               std::string* reason) {
+  if (keeping == OutputKeeping::kUnnamed) {
+    const int fd = CreateScratchFile(ScratchDirectory(keeping), reason);
+    if (fd < 0) return -1;
+    unnamed->reset(new OpenFile{fcntl(fd, F_DUPFD_CLOEXEC, 0)});
+    if ((*unnamed)->fd >= 0) return fd;
+    *reason = std::string("cannot hold the temporary file open: ") + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
   if (keeping != OutputKeeping::kDiscarded) {
     int fd = -1;
     *pending = CreatePendingOutput(ScratchDirectory(keeping), &fd, reason);
@@ -97,7 +109,8 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
                   OutputKeeping keeping, EntryResult* result, std::string* reason) {
   ChunkFilePtr source = OpenChunkFileInMemory(payload, payloadSize);
   PendingOutputPtr pending;
-  const int fd = OpenOutput(keeping, &pending, reason);
+  OpenFilePtr unnamed;
+  const int fd = OpenOutput(keeping, &pending, &unnamed, reason);
   if (fd < 0) return false;
   ChunkFilePtr output = OpenChunkFileOnDisk(fd);
   if (!output) {
@@ -149,6 +162,7 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
     return false;
   }
   result->output = std::move(pending);
+  result->unnamedOutput = std::move(unnamed);
   return true;
 }
 

@@ -24,4 +24,9 @@ int CreateScratchFile(const std::string& directory, std::string* reason) {
   return fd;
 }
 
+void OpenFileCloser::operator()(OpenFile* file) const {
+  if (file->fd >= 0) close(file->fd);
+  delete file;
+}
+
 }  // namespace unpak
