@@ -115,7 +115,9 @@ int64_t FileSize(MountedArchive& mounted, uint32_t node) {
     const auto known = mounted.decodedSizes.find(file.entry);
     if (known != mounted.decodedSizes.end()) return static_cast<int64_t>(known->second);
   }
-  const std::shared_ptr<const DecodedEntry> decoded = Acquire(mounted, node);
+  bool decodedNow = false;
+  const std::shared_ptr<const DecodedEntry> decoded =
+      AcquireDecoded(mounted.cache, file.entry, &decodedNow);
   return decoded ? static_cast<int64_t>(decoded->size) : -EIO;
 }
 

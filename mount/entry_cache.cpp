@@ -86,7 +86,9 @@ std::shared_ptr<const DecodedEntry> AcquireDecoded(EntryCache& cache, uint32_t i
 bool DecodeAhead(EntryCache& cache, uint32_t index, uint64_t size) {
   std::lock_guard<std::mutex> lock(cache.mutex);
   if (cache.slots.contains(index)) return true;
-  if (cache.totalBytes + cache.aheadBytes + size > cache.limits.total) return false;
+  // Decoding ahead may drop what was read least recently, but never fills
+  // more than half the cache with what nobody has asked for yet.
+  if (cache.aheadBytes + size > cache.limits.total / 2) return false;
   cache.slots[index];  // known from now on: queued once
   cache.ahead.emplace_back(index, size);
   cache.aheadBytes += size;

@@ -60,8 +60,8 @@ std::shared_ptr<const DecodedEntry> AcquireDecoded(EntryCache& cache, uint32_t i
                                                    bool* decodedNow);
 
 // Queues the entry, whose file should be `size` bytes, to be decoded by a
-// worker, unless it is cached, being decoded, or would not fit beside what
-// is cached and queued. False when it does not fit.
+// worker, unless it is cached, being decoded or queued. False when the
+// entries queued would fill more than half the cache.
 bool DecodeAhead(EntryCache& cache, uint32_t index, uint64_t size);
 
 // Starts `count` workers that decode what is queued; StopDecodeWorkers drops

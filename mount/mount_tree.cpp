@@ -10,10 +10,13 @@ namespace unpak {
 
 namespace {
 
+// Source samples that resampling may lose at the stream's ends.
+constexpr uint64_t kResamplerMarginSamples = 64;
+
 // Whether the output's size is surely the one its entry states: a stated
-// decoded length, a stream without damage, and frames enough (a frame to
-// spare) to fill that length after the codec delay. Otherwise the audio may
-// come out shorter.
+// decoded length, a stream without damage, and frames enough to fill that
+// length after the codec delay (with a margin for the resampler's rounding
+// where the rates differ). Otherwise the audio may come out shorter.
 bool SizeIsExact(const EntryView& view, const EntryFacts& facts) {
   if (!facts.layout.hasDecodedLength || facts.decoded.nBlockAlign == 0 ||
       facts.source.nSamplesPerSec == 0) {
@@ -25,7 +28,9 @@ bool SizeIsExact(const EntryView& view, const EntryFacts& facts) {
   if (!DescribeDamage(damage).empty()) return false;
   const uint64_t frameSamples = Layer3FrameSamples(facts.source.nSamplesPerSec);
   const uint64_t samples = uint64_t{damage.frames} * frameSamples;
-  const uint64_t unusable = facts.mpeg.nCodecDelay + frameSamples;
+  const uint64_t resamplerMargin =
+      facts.decoded.nSamplesPerSec != facts.source.nSamplesPerSec ? kResamplerMarginSamples : 0;
+  const uint64_t unusable = facts.mpeg.nCodecDelay + resamplerMargin;
   if (samples <= unusable) return false;
   const uint64_t decodable =
       (samples - unusable) * facts.decoded.nSamplesPerSec / facts.source.nSamplesPerSec;
