@@ -24,9 +24,9 @@ sanitizers() {
 # The tests that run entries on several workers, built with ThreadSanitizer.
 threads() {
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUNPAK_TSAN=ON >/dev/null
-  cmake --build build-tsan -j"$(nproc)" --target unpak pak unpak_codec parallel_e2e_test pak_e2e_test
+  cmake --build build-tsan -j"$(nproc)" --target unpak pak unpak_codec parallel_e2e_test pak_e2e_test entry_cache_test
   TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$(nproc)" \
-    -R '^(Parallel|Surroundings|Pak)'
+    -R '^(Parallel|Surroundings|Pak|EntryCache)'
 }
 
 # A short fuzzing run of the archive reader and lister, the entry rebuild, the

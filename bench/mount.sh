@@ -25,17 +25,21 @@ extract_last() { "$BUILD/bin/pak" extract -O "$WORK/music.pak" "$LAST_ENTRY" 2>/
 cat_every_file() { find "$MOUNT_POINT" -type f -print0 | sort -z | xargs -0 cat; }
 run_unpak_fresh() { fresh_dir "$WORK/out-unpak" && run_unpak; }
 
-# Median wall seconds of `measured`, each repetition run on a fresh mount
-# when `fresh` is 1; one uncounted warm-up pass.
-time_reps() {
-  local fresh=$1 measured=$2 times=() rep wall cpu
+# Times `through_mount` on a fresh mount against `direct`, alternating so
+# that the machine's load weighs on both alike, with one uncounted warm-up
+# pass; sets MOUNTED and DIRECT to the medians of their wall times.
+time_pair() {
+  local through_mount=$1 direct=$2 mounted=() directs=() rep wall cpu
   for ((rep = 0; rep <= REPS; rep++)); do
-    ((fresh)) && mount_archive
-    read -r wall cpu < <(seconds "$measured") || { ((fresh)) && unmount_archive; return 1; }
-    ((fresh)) && unmount_archive
-    times+=("$wall")
+    mount_archive
+    read -r wall cpu < <(seconds "$through_mount") || { unmount_archive; return 1; }
+    unmount_archive
+    mounted+=("$wall")
+    read -r wall cpu < <(seconds "$direct") || return 1
+    directs+=("$wall")
   done
-  median "${times[@]:1}"
+  MOUNTED=$(median "${mounted[@]:1}")
+  DIRECT=$(median "${directs[@]:1}")
 }
 
 mount_main() {
@@ -48,15 +52,12 @@ mount_main() {
   cat "$WORK/music.pak" >/dev/null
   log "cores usable: $(nproc), load: $(cut -d' ' -f1-3 /proc/loadavg)"
   FAILED=0
-  local mounted extracted cat_all unpak
-  mounted=$(time_reps 1 first_byte_through_mount)
-  extracted=$(time_reps 0 extract_last)
-  report_ratio first "$(ratio "$mounted" "$extracted")" "$FIRST_BYTE_TARGET" \
-    "first byte of $LAST_ENTRY through a fresh mount ${mounted}s, pak extract -O ${extracted}s"
-  cat_all=$(time_reps 1 cat_every_file)
-  unpak=$(time_reps 0 run_unpak_fresh)
-  report_ratio cat "$(ratio "$cat_all" "$unpak")" "$CAT_TARGET" \
-    "cat of every file through a fresh mount ${cat_all}s, unpak ${unpak}s"
+  time_pair first_byte_through_mount extract_last
+  report_ratio first "$(ratio "$MOUNTED" "$DIRECT")" "$FIRST_BYTE_TARGET" \
+    "first byte of $LAST_ENTRY through a fresh mount ${MOUNTED}s, pak extract -O ${DIRECT}s"
+  time_pair cat_every_file run_unpak_fresh
+  report_ratio cat "$(ratio "$MOUNTED" "$DIRECT")" "$CAT_TARGET" \
+    "cat of every file through a fresh mount ${MOUNTED}s, unpak ${DIRECT}s"
   rm -rf "$WORK/out-unpak"
   return "$FAILED"
 }

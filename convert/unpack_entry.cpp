@@ -81,13 +81,15 @@ bool DecodeAndEncode(const EntryFacts& facts, ChunkFile& source, ChunkFile& outp
   return true;
 }
 
-// The output's descriptor: a pending file, an unnamed file (whose second
-// descriptor `unnamed` receives, to outlive the first) or a sink that keeps
-// nothing.
+// The output's descriptor: a pending file, an unnamed file or one in memory
+// (whose second descriptor `unnamed` receives, to outlive the first), or a
+// sink that keeps nothing.
 int OpenOutput(OutputKeeping keeping, PendingOutputPtr* pending, OpenFilePtr* unnamed,
                std::string* reason) {
-  if (keeping == OutputKeeping::kUnnamed) {
-    const int fd = CreateScratchFile(ScratchDirectory(keeping), reason);
+  if (keeping == OutputKeeping::kUnnamed || keeping == OutputKeeping::kInMemory) {
+    const int fd = keeping == OutputKeeping::kInMemory
+                       ? CreateMemoryFile(reason)
+                       : CreateScratchFile(ScratchDirectory(keeping), reason);
     if (fd < 0) return -1;
     unnamed->reset(new OpenFile{fcntl(fd, F_DUPFD_CLOEXEC, 0)});
     if ((*unnamed)->fd >= 0) return fd;

@@ -15,13 +15,14 @@ enum class OutputKeeping {
   kInCurrentDirectory,    // a pending file to be put in its place there
   kInTemporaryDirectory,  // a pending file to be copied elsewhere, then removed
   kUnnamed,               // a file without a name in the temporary directory, held open
+  kInMemory,              // a file that lives in memory only, held open
 };
 
 // What a conversion leaves: the finished file, not yet in its place, and how
 // much audio the decoder gave.
 struct EntryResult {
   PendingOutputPtr output;    // null when the output was discarded or is unnamed
-  OpenFilePtr unnamedOutput;  // the finished unnamed file, read-write, for kUnnamed
+  OpenFilePtr unnamedOutput;  // the finished file, read-write, for kUnnamed and kInMemory
   uint64_t decodedBytes = 0;  // decoded audio after the delay, before the cap
 };
 

@@ -14,27 +14,24 @@ void DropOverLimit(EntryCache& cache, uint32_t keep) {
     if (*victim == keep) continue;
     const std::shared_ptr<const DecodedEntry>& entry = cache.slots[*victim].entry;
     cache.totalBytes -= entry->size;
-    if (!entry->file) cache.memoryBytes -= entry->size;
+    if (entry->inMemory) cache.memoryBytes -= entry->size;
     cache.slots.erase(*victim);
     victim = cache.recent.erase(victim);
   }
 }
 
-// Decodes the entry whose slot this thread marked as decoding, moves it into
-// memory when the memory share has room, and settles the slot. Called with
-// `lock` held; it is let go meanwhile.
-std::shared_ptr<const DecodedEntry> DecodeInto(EntryCache& cache, uint32_t index,
+// Decodes the entry whose slot this thread marked as decoding, into memory
+// when the memory share has room for the `size` it should come to, and
+// settles the slot. Called with `lock` held; it is let go meanwhile.
+std::shared_ptr<const DecodedEntry> DecodeInto(EntryCache& cache, uint32_t index, uint64_t size,
                                                std::unique_lock<std::mutex>& lock) {
+  const bool inMemory = cache.memoryBytes + size <= cache.limits.memory;
+  if (inMemory) cache.memoryBytes += size;  // held for it while it is decoded
   lock.unlock();
-  std::unique_ptr<DecodedEntry> decoded = cache.decode(index);
+  std::unique_ptr<DecodedEntry> decoded = cache.decode(index, inMemory);
   lock.lock();
-  if (decoded && cache.memoryBytes + decoded->size <= cache.limits.memory) {
-    cache.memoryBytes += decoded->size;  // held for it while it is read in
-    lock.unlock();
-    const bool inMemory = MoveIntoMemory(*decoded);
-    lock.lock();
-    if (!inMemory) cache.memoryBytes -= decoded->size;
-  }
+  if (inMemory) cache.memoryBytes -= size;
+  if (decoded && decoded->inMemory) cache.memoryBytes += decoded->size;
   CacheSlot& slot = cache.slots[index];
   slot.decoding = false;
   slot.entry = std::move(decoded);
@@ -61,15 +58,14 @@ void RunWorker(EntryCache& cache) {
     CacheSlot& slot = cache.slots[index];
     if (slot.entry || slot.failed || slot.decoding) continue;
     slot.decoding = true;
-    DecodeInto(cache, index, lock);
+    DecodeInto(cache, index, size, lock);
   }
 }
 
 }  // namespace
 
 std::shared_ptr<const DecodedEntry> AcquireDecoded(EntryCache& cache, uint32_t index,
-                                                   bool* decodedNow) {
-  *decodedNow = false;
+                                                   uint64_t size) {
   std::unique_lock<std::mutex> lock(cache.mutex);
   cache.settled.wait(lock, [&] { return !cache.slots[index].decoding; });
   CacheSlot& settled = cache.slots[index];
@@ -79,8 +75,7 @@ std::shared_ptr<const DecodedEntry> AcquireDecoded(EntryCache& cache, uint32_t i
     return settled.entry;
   }
   settled.decoding = true;
-  *decodedNow = true;
-  return DecodeInto(cache, index, lock);
+  return DecodeInto(cache, index, size, lock);
 }
 
 bool DecodeAhead(EntryCache& cache, uint32_t index, uint64_t size) {

@@ -1,7 +1,8 @@
 #pragma once
 
-// Decoded entries kept for reading, bounded in size: each held in memory
-// while the memory share has room, else in its unnamed temporary file; the
+// Decoded entries kept for reading, bounded in size: each decoded into a
+// file in memory while the memory share has room, else into an unnamed
+// temporary file; the
 // least recently used dropped first when the whole is over its limit. Each
 // entry is decoded once however many readers ask for it at once, and entries
 // that readers are likely to want next are decoded ahead on workers.
@@ -27,8 +28,8 @@ struct CacheLimits {
   uint64_t memory = 0;  // of which in memory
 };
 
-// Decodes an entry; null when it cannot be.
-using EntryDecoder = std::function<std::unique_ptr<DecodedEntry>(uint32_t index)>;
+// Decodes an entry into memory or into a temporary file; null when it cannot be.
+using EntryDecoder = std::function<std::unique_ptr<DecodedEntry>(uint32_t index, bool inMemory)>;
 
 struct CacheSlot {
   std::shared_ptr<const DecodedEntry> entry;  // null while decoding, or after failing
@@ -54,10 +55,10 @@ struct EntryCache {
   std::vector<std::thread> workers;
 };
 
-// The entry's decoded file, from the cache or decoded now. Null when it
-// cannot be decoded. `decodedNow` tells whether this call decoded it.
+// The entry's decoded file, from the cache or decoded now; `size` is what it
+// should come to. Null when it cannot be decoded.
 std::shared_ptr<const DecodedEntry> AcquireDecoded(EntryCache& cache, uint32_t index,
-                                                   bool* decodedNow);
+                                                   uint64_t size);
 
 // Queues the entry, whose file should be `size` bytes, to be decoded by a
 // worker, unless it is cached, being decoded or queued. False when the

@@ -68,8 +68,9 @@ void AddMountCommands(CLI::App& pak, int* status) {
       return;
     }
     options->cache.memory = std::min(options->cache.memory, options->cache.total);
-    // A reader going through the entries in order keeps every other core busy.
-    options->decodeAhead = std::max(AvailableCores(), 2u) - 1;
+    // A reader going through the entries in order, who waits for the next
+    // one, keeps every core busy.
+    options->decodeAhead = AvailableCores();
     *status = ExitStatusOf(MountArchive(*options));
   });
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,12 @@ int CreateScratchFile(const std::string& directory, std::string* reason) {
   if (fd < 0) {
     *reason = "cannot create a temporary file in " + directory + ": " + std::strerror(error);
   }
+  return fd;
+}
+
+int CreateMemoryFile(std::string* reason) {
+  const int fd = memfd_create("unpak", MFD_CLOEXEC);
+  if (fd < 0) *reason = std::string("cannot create a file in memory: ") + std::strerror(errno);
   return fd;
 }
 

@@ -10,6 +10,10 @@ namespace unpak {
 // process ends. Returns the read-write descriptor, or -1 with the reason.
 int CreateScratchFile(const std::string& directory, std::string* reason);
 
+// Creates a file that lives in memory only (a memfd), read-write, gone when
+// its descriptors are closed. -1, with the reason, when it cannot.
+int CreateMemoryFile(std::string* reason);
+
 // A descriptor that is closed when its holder lets it go.
 struct OpenFile {
   int fd = -1;
