@@ -33,7 +33,9 @@ namespace fs = std::filesystem;
 
 // Why FUSE cannot be used here, or "".
 std::string FuseMissing() {
-  if (access("/dev/fuse", R_OK | W_OK) != 0) return "/dev/fuse is missing or not usable";
+  const int fuse = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+  if (fuse < 0) return "/dev/fuse is missing or cannot be opened";
+  close(fuse);
   if (RunTool({"fusermount3", "-V"}, "/").exitStatus != 0) return "fusermount3 is missing";
   return "";
 }
