@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev          # the test framework
   libcli11-dev                       # pak's command line
   nlohmann-json3-dev                 # pak list --json
+  libfuse3-dev fuse3                 # pak mount (FUSE 3), and fusermount3 to unmount
   sox ffmpeg mpg123                  # independent decoders that the tests check our outputs with
   clang libclang-rt-14-dev           # fuzzing, and the sanitizer build of the tests
   llvm                               # tools/coverage_report.sh (llvm-profdata, llvm-cov)

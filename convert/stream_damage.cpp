@@ -1,5 +1,6 @@
 #include "convert/stream_damage.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/mpeg_layer3.h"
@@ -71,6 +72,13 @@ std::vector<std::string> DescribeDamage(const StreamDamage& damage) {
   if (damage.endsInsideFrame) problems.push_back("the MP3 stream ends inside a frame");
   if (damage.freeFormat) problems.push_back("free-format frames, whose length is not stated");
   return problems;
+}
+
+StreamDamage FindEntryStreamDamage(const uint8_t* payload, uint32_t payloadSize, int64_t dataStart,
+                                   uint32_t compressedSize) {
+  const int64_t available = int64_t{payloadSize} - dataStart;
+  const auto size = static_cast<size_t>(std::clamp<int64_t>(available, 0, compressedSize));
+  return FindStreamDamage(payload + dataStart, size);
 }
 
 }  // namespace unpak

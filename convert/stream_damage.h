@@ -20,6 +20,11 @@ struct StreamDamage {
 
 StreamDamage FindStreamDamage(const uint8_t* data, size_t size);
 
+// The damage in an entry's MP3 stream: the "data" chunk's bytes that the
+// payload holds, from `dataStart` on, at most `compressedSize` of them.
+StreamDamage FindEntryStreamDamage(const uint8_t* payload, uint32_t payloadSize, int64_t dataStart,
+                                   uint32_t compressedSize);
+
 // What is wrong, in words; empty when nothing is.
 std::vector<std::string> DescribeDamage(const StreamDamage& damage);
 

@@ -81,8 +81,22 @@ bool DecodeAndEncode(const EntryFacts& facts, ChunkFile& source, ChunkFile& outp
   return true;
 }
 
-// The output's descriptor: a pending file, or a sink that keeps nothing.
-int OpenOutput(OutputKeeping keeping, PendingOutputPtr* pending, std::string* reason) {
+// The output's descriptor: a pending file, an unnamed file or one in memory
+// (whose second descriptor `unnamed` receives, to outlive the first), or a
+// sink that keeps nothing.
+int OpenOutput(OutputKeeping keeping, PendingOutputPtr* pending, OpenFilePtr* unnamed,
+               std::string* reason) {
+  if (keeping == OutputKeeping::kUnnamed || keeping == OutputKeeping::kInMemory) {
+    const int fd = keeping == OutputKeeping::kInMemory
+                       ? CreateMemoryFile(reason)
+                       : CreateScratchFile(ScratchDirectory(keeping), reason);
+    if (fd < 0) return -1;
+    unnamed->reset(new OpenFile{fcntl(fd, F_DUPFD_CLOEXEC, 0)});
+    if ((*unnamed)->fd >= 0) return fd;
+    *reason = std::string("cannot hold the temporary file open: ") + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
   if (keeping != OutputKeeping::kDiscarded) {
     int fd = -1;
     *pending = CreatePendingOutput(ScratchDirectory(keeping), &fd, reason);
@@ -98,7 +112,8 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
                   SegmentHelpers* helpers) {
   ChunkFilePtr source = OpenChunkFileInMemory(payload, payloadSize);
   PendingOutputPtr pending;
-  const int fd = OpenOutput(keeping, &pending, reason);
+  OpenFilePtr unnamed;
+  const int fd = OpenOutput(keeping, &pending, &unnamed, reason);
   if (fd < 0) return false;
   ChunkFilePtr output = OpenChunkFileOnDisk(fd);
   if (!output) {
@@ -159,6 +174,7 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
     return false;
   }
   result->output = std::move(pending);
+  result->unnamedOutput = std::move(unnamed);
   return true;
 }
 

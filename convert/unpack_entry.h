@@ -6,6 +6,7 @@
 #include "convert/entry_facts.h"
 #include "convert/segmented_stream.h"
 #include "platform/output_file.h"
+#include "platform/scratch_file.h"
 
 namespace unpak {
 
@@ -14,12 +15,15 @@ enum class OutputKeeping {
   kDiscarded,             // decoded and encoded as for a file, then thrown away
   kInCurrentDirectory,    // a pending file to be put in its place there
   kInTemporaryDirectory,  // a pending file to be copied elsewhere, then removed
+  kUnnamed,               // a file without a name in the temporary directory, held open
+  kInMemory,              // a file that lives in memory only, held open
 };
 
 // What a conversion leaves: the finished file, not yet in its place, and how
 // much audio the decoder gave.
 struct EntryResult {
-  PendingOutputPtr output;    // null when the output was discarded
+  PendingOutputPtr output;    // null when the output was discarded or is unnamed
+  OpenFilePtr unnamedOutput;  // the finished file, read-write, for kUnnamed and kInMemory
   uint64_t decodedBytes = 0;  // decoded audio after the delay, before the cap
 };
 

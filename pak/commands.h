@@ -24,6 +24,8 @@ void AddCreateCommand(CLI::App& pak, int* status);
 void AddUpdateCommand(CLI::App& pak, int* status);
 void AddDeleteCommand(CLI::App& pak, int* status);
 void AddRenameCommand(CLI::App& pak, int* status);
+// pak mount and pak unmount.
+void AddMountCommands(CLI::App& pak, int* status);
 
 // Says so when the first argument names no command (a slip such as "lst"),
 // suggesting the nearest command. True then.

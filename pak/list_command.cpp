@@ -4,14 +4,11 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "archive/entry_path.h"
 #include "archive/pak_file.h"
-#include "archive/pak_reader.h"
-#include "convert/entry_facts.h"
 #include "pak/commands.h"
 #include "platform/console.h"
 #include "platform/mapped_file.h"
-#include "archive/entry_selection.h"
+#include "run/entry_inspection.h"
 
 namespace unpak {
 
@@ -27,20 +24,17 @@ struct ListedEntry {
   std::string problem;              // why not
 };
 
-ListedEntry ListEntry(const uint8_t* archive, size_t size, const PakHeader& header,
-                      uint32_t index) {
+ListedEntry ListEntry(const OpenedArchive& archive, uint32_t index) {
   ListedEntry listed;
   listed.index = index;
-  const PakEntry entry = ReadPakEntry(archive, header, index);
+  PakEntry entry;
+  EntryView view;
+  EntryFacts facts;
+  std::string reason;
+  const bool ok = InspectArchiveEntry(archive, index, &entry, &view, &facts, &reason);
   listed.payloadSize = entry.dataSize;
   listed.target = ReadWaveFormat(entry.targetFormat);
-  EntryView view;
-  std::string reason;
-  bool ok = ResolvePakEntry(archive, size, header, entry, &view, &reason);
   if (view.path != nullptr) listed.path = view.path;
-  if (ok) ok = CheckOutputPathForm(view.path, &reason);
-  EntryFacts facts;
-  if (ok) ok = InspectEntry(view.targetFormat, view.payload, view.payloadSize, &facts, &reason);
   if (ok) {
     facts.targetBlock = {};  // points into `entry`, gone after this call
     listed.facts = std::move(facts);
@@ -162,7 +156,7 @@ int ListArchive(const std::string& path, bool json, const std::vector<std::strin
   Selection selection{archive, patterns, std::vector<bool>(patterns.size())};
   for (uint32_t index = NextSelected(selection, 0); index < header.entryCount;
        index = NextSelected(selection, index + 1)) {
-    entries.push_back(ListEntry(file->data, file->size, header, index));
+    entries.push_back(ListEntry(archive, index));
   }
   if (MappedBytesLost(file->data, file->size)) {
     ConsoleError("%s: cannot be read (it changed while being read, or an I/O error)",
@@ -183,12 +177,7 @@ int ListArchive(const std::string& path, bool json, const std::vector<std::strin
   int status = ReportUnmatchedPatterns(selection) ? kPakOk : kPakEntriesFailed;
   for (const ListedEntry& entry : entries) {
     if (entry.facts) continue;
-    if (entry.path) {
-      ConsoleError("entry %u (%s): %s", entry.index, DisplayName(*entry.path).c_str(),
-                   DisplayName(entry.problem).c_str());
-    } else {
-      ConsoleError("entry %u: %s", entry.index, DisplayName(entry.problem).c_str());
-    }
+    ReportEntryProblem(entry.index, entry.path.value_or(""), entry.problem);
     status = kPakEntriesFailed;
   }
   return status;

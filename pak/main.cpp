@@ -10,8 +10,8 @@ int main(int argc, char** argv) {
   using namespace unpak;
   PrepareProcess("pak");
   CLI::App pak{
-      "List, test, extract, create, update, delete from and rename in .pak archives of compressed "
-      "game audio.",
+      "List, test, extract, create, update, delete from, rename in and mount .pak archives of "
+      "compressed game audio.",
       "pak"};
   pak.set_version_flag("--version", UNPAK_VERSION, "Print the version and exit");
   // --help shows every command's usage at once.
@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   AddUpdateCommand(pak, &status);
   AddDeleteCommand(pak, &status);
   AddRenameCommand(pak, &status);
+  AddMountCommands(pak, &status);
   if (ReportUnknownCommand(pak, argc, argv)) return kPakUsageError;
   try {
     pak.parse(argc, argv);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +23,17 @@ int CreateScratchFile(const std::string& directory, std::string* reason) {
     *reason = "cannot create a temporary file in " + directory + ": " + std::strerror(error);
   }
   return fd;
+}
+
+int CreateMemoryFile(std::string* reason) {
+  const int fd = memfd_create("unpak", MFD_CLOEXEC);
+  if (fd < 0) *reason = std::string("cannot create a file in memory: ") + std::strerror(errno);
+  return fd;
+}
+
+void OpenFileCloser::operator()(OpenFile* file) const {
+  if (file->fd >= 0) close(file->fd);
+  delete file;
 }
 
 }  // namespace unpak

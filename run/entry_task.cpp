@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -15,6 +14,7 @@
 #include "platform/file_copy.h"
 #include "platform/mapped_file.h"
 #include "platform/parent_directory.h"
+#include "run/entry_inspection.h"
 #include "run/existing_file.h"
 #include "run/output_path.h"
 
@@ -24,20 +24,14 @@ namespace {
 
 // The text may quote the archive's own bytes, escaped as names are.
 void ReportEntry(const EntryTask& task, const std::string& text) {
-  const std::string shown = DisplayName(text);
-  if (task.path.empty()) {
-    ConsoleError("entry %u: %s", task.index, shown.c_str());
-  } else {
-    ConsoleError("entry %u (%s): %s", task.index, DisplayName(task.path).c_str(), shown.c_str());
-  }
+  ReportEntryProblem(task.index, task.path, text);
 }
 
 void CheckDamage(const EntryView& view, const EntryFacts& facts, uint64_t decodedBytes,
                  EntryTask& task) {
-  const int64_t available = int64_t{view.payloadSize} - facts.layout.dataStart;
-  const size_t streamSize =
-      static_cast<size_t>(std::clamp<int64_t>(available, 0, facts.layout.compressedSize));
-  task.damage = DescribeDamage(FindStreamDamage(view.payload + facts.layout.dataStart, streamSize));
+  task.damage = DescribeDamage(FindEntryStreamDamage(view.payload, view.payloadSize,
+                                                     facts.layout.dataStart,
+                                                     facts.layout.compressedSize));
   if (facts.layout.hasDecodedLength && decodedBytes < facts.layout.decodedLength &&
       facts.decoded.nBlockAlign != 0) {
     const uint64_t missing =
