@@ -124,8 +124,10 @@ TEST(ReplacedArchive, AKilledRunLeavesNothingBehind) {
   ASSERT_EQ(RunPak({"create", "long.pak", "a.wav"}, dir.path).exitStatus, 0);
   const std::vector<std::string> inputs = ListTree(dir.path);
   const std::vector<std::vector<std::string>> runs = {
-      {UNPAK_PAK_BINARY, "pak", "create", "new.pak", "a.wav", "b.wav"},
-      {UNPAK_PAK_BINARY, "pak", "update", "long.pak", "b.wav"},
+      // One entry encoded after another, so that the archive is being
+      // written for most of the run.
+      {UNPAK_PAK_BINARY, "pak", "create", "-j", "1", "new.pak", "a.wav", "b.wav"},
+      {UNPAK_PAK_BINARY, "pak", "update", "-j", "1", "long.pak", "b.wav"},
       {UNPAK_BINARY, "unpak", "long.pak"},
   };
   for (const auto& run : runs) {

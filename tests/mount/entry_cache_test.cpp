@@ -89,7 +89,7 @@ TEST(EntryCache, DecodesOnceForReadersAtOnceAndAhead) {
   EXPECT_TRUE(DecodeAhead(counting.cache, 1, kEntrySize));
   EXPECT_FALSE(DecodeAhead(counting.cache, 2, 6 * kEntrySize));  // over half the cache
   std::vector<std::thread> readers;
-  for (int i = 0; i < 8; ++i) readers.emplace_back([&] { counting.Acquire(i % 2); });
+  for (int i = 0; i < 8; ++i) readers.emplace_back([&counting, i] { counting.Acquire(i % 2); });
   for (std::thread& reader : readers) reader.join();
   StopDecodeWorkers(counting.cache);
   EXPECT_EQ(counting.calls[0], 1);

@@ -47,6 +47,16 @@ inline ProgramResult RunTool(std::vector<std::string> argv, const std::filesyste
   return RunProgram("/usr/bin/env", argv, cwd);
 }
 
+// Whether user nobody may run `program`, for the tests that run it as that
+// user under a process limit; a build inside a private home folder (root's
+// own, say) is out of its reach, and those tests are then skipped.
+inline bool NobodyCanRun(const std::string& program) {
+  return RunTool({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "test", "-x",
+                  program},
+                 "/")
+             .exitStatus == 0;
+}
+
 #ifdef UNPAK_BINARY
 // Runs the program under test as `unpak <archive>`.
 inline ProgramResult RunUnpak(const std::string& archive, const std::filesystem::path& cwd) {
