@@ -21,6 +21,8 @@ packages=(
   dpkg-dev file                      # cpack -G DEB: the package's dependencies (dpkg-shlibdeps)
   lintian                            # the package check
   groff-base                         # the manual page check
+  mmdebstrap                         # tools/fresh_machine_check.sh: a minimal Debian root
+  planetblupi-music-ogg lame         # bench/: the music corpus, and the encoder pak create is timed against
 )
 
 missing=()

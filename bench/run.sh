@@ -47,23 +47,19 @@ build() {
 }
 
 # Installs a Debian package that the benchmark needs (as root).
-install_package() {
-  if [[ $(id -u) -ne 0 ]]; then
-    log "the benchmark needs Debian's $1: sudo apt-get install $1"
-    exit 2
-  fi
-  log "installing $1"
-  apt-get install -y -q "$1" >/dev/null ||
-    { apt-get update -q >/dev/null && apt-get install -y -q "$1" >/dev/null; }
+# The packages the benchmark needs are installed by setup.sh.
+need_package() {
+  log "the benchmark needs Debian's $1: run ./setup.sh (as root)"
+  exit 2
 }
 
-install_music() { [[ -d $MUSIC_DIR ]] || install_package "$MUSIC_PACKAGE"; }
+check_music() { [[ -d $MUSIC_DIR ]] || need_package "$MUSIC_PACKAGE"; }
 
 # One WAV file per track in $WORK/wav, kept between runs while the recipe is
 # the same; music.pak made from them with pak create (128 kbps) whenever pak
 # is newer; each entry's MP3 stream in $WORK/mp3 for mpg123.
 prepare_corpus() {
-  install_music
+  check_music
   mkdir -p "$WORK/wav"
   if [[ $(cat "$WORK/recipe" 2>/dev/null) != "$CORPUS_RECIPE" ]]; then
     rm -f "$WORK"/wav/*.wav "$WORK/music.pak"
@@ -188,7 +184,7 @@ run_lame() {
 
 # Times pak create on every core and with -j 1, and the lame loop, alternating.
 time_encoders() {
-  command -v lame >/dev/null || install_package "$LAME_PACKAGE"
+  command -v lame >/dev/null || need_package "$LAME_PACKAGE"
   cat "$WORK"/wav/*.wav "$BUILD/bin/pak" "$(command -v lame)" >/dev/null
   local create=() create_cpu=() serial=() serial_cpu=() lame=() rep wall cpu
   for ((rep = 0; rep <= REPS; rep++)); do  # pass 0 warms up and is not counted
