@@ -37,6 +37,18 @@ bool ReadOldArchive(const std::string& path, OldArchive* old) {
   return true;
 }
 
+UpdateStatus RewriteStatusOf(StepResult result) {
+  switch (result) {
+    case StepResult::kDone:
+      return UpdateStatus::kUpdated;
+    case StepResult::kInputFault:
+      return UpdateStatus::kInputsRefused;
+    case StepResult::kArchiveFault:
+      break;
+  }
+  return UpdateStatus::kArchiveUnusable;
+}
+
 bool OpenRewrite(const std::string& archivePath, const std::string& outputPath,
                  ArchiveOutput* output, OldArchive* old) {
   return OpenArchiveOutput(outputPath, output) && ReadOldArchive(archivePath, old);

@@ -20,6 +20,7 @@
 #include "archive/pak_reader.h"
 #include "convert/entry_facts.h"
 #include "create/archive_steps.h"
+#include "create/update_archive.h"
 
 namespace unpak {
 
@@ -34,6 +35,9 @@ struct OldArchive {
 // Reads the whole archive, every entry's name and payload checked to lie
 // inside it; false, reported, when it cannot be.
 bool ReadOldArchive(const std::string& path, OldArchive* old);
+
+// A rewrite's status from the result of its writing step.
+UpdateStatus RewriteStatusOf(StepResult result);
 
 // Locks what stands at `outputPath` and opens the pending file beside it,
 // then reads the archive at `archivePath`, in that order, so that a rewrite

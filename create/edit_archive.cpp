@@ -12,10 +12,6 @@ namespace unpak {
 
 namespace {
 
-UpdateStatus StatusOf(StepResult result) {
-  return result == StepResult::kDone ? UpdateStatus::kUpdated : UpdateStatus::kArchiveUnusable;
-}
-
 // Whether each old entry matches one of `patterns`; false, reported, when a
 // pattern matches none.
 bool SelectEntries(const std::string& path, const OldArchive& old,
@@ -49,7 +45,7 @@ UpdateStatus DeleteEntries(const DeleteRequest& request) {
   if (written == StepResult::kDone) {
     ConsolePrint("%zu deleted, %zu kept\n", selected.size() - kept.size(), kept.size());
   }
-  return StatusOf(written);
+  return RewriteStatusOf(written);
 }
 
 UpdateStatus RenameEntry(const RenameRequest& request) {
@@ -90,7 +86,7 @@ UpdateStatus RenameEntry(const RenameRequest& request) {
     ConsolePrint("%s renamed to %s\n", DisplayName(old.views[renamed].path).c_str(),
                  DisplayName(newName).c_str());
   }
-  return StatusOf(written);
+  return RewriteStatusOf(written);
 }
 
 }  // namespace unpak

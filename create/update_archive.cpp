@@ -154,18 +154,6 @@ StepResult WritePayloads(PayloadTarget& target, EncodingQueue& encoding, const O
   return StepResult::kDone;
 }
 
-UpdateStatus StatusOf(StepResult result) {
-  switch (result) {
-    case StepResult::kDone:
-      return UpdateStatus::kUpdated;
-    case StepResult::kInputFault:
-      return UpdateStatus::kInputsRefused;
-    case StepResult::kArchiveFault:
-      break;
-  }
-  return UpdateStatus::kArchiveUnusable;
-}
-
 std::string RateAndChannels(uint32_t rate, uint16_t channels) {
   return std::to_string(rate) + " Hz " + (channels == 1 ? "mono" : "stereo");
 }
@@ -223,7 +211,7 @@ UpdateStatus UpdateArchive(const UpdateRequest& request) {
     return WritePayloads(target, *encoding, old, plan, records);
   };
   const StepResult written = WriteRewrittenArchive(output, path, tables, totalUnpackedSize, write);
-  if (written != StepResult::kDone) return StatusOf(written);
+  if (written != StepResult::kDone) return RewriteStatusOf(written);
   PrintSummary(plan);
   return UpdateStatus::kUpdated;
 }
