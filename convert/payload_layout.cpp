@@ -1,5 +1,6 @@
 #include "convert/payload_layout.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/byte_order.h"
@@ -48,6 +49,13 @@ bool FindPayloadLayout(ChunkFile& source, PayloadLayout* layout, std::string* re
   layout->tailStart =
       layout->dataStart + int64_t{layout->compressedSize} + (layout->compressedSize & 1);
   return true;
+}
+
+std::span<const uint8_t> CompressedAudio(const uint8_t* payload, uint32_t payloadSize,
+                                         const PayloadLayout& layout) {
+  return {payload + layout.dataStart,
+          static_cast<size_t>(std::clamp<int64_t>(int64_t{payloadSize} - layout.dataStart, 0,
+                                                  layout.compressedSize))};
 }
 
 }  // namespace unpak

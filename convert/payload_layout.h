@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 
 #include "platform/chunk_file.h"
@@ -22,5 +23,9 @@ struct PayloadLayout {
 // with the reason, when the form or its "data" chunk is missing or "skee" is
 // short. The source's position is then not relied on.
 bool FindPayloadLayout(ChunkFile& source, PayloadLayout* layout, std::string* reason);
+
+// The compressed audio, as far as the payload holds it.
+std::span<const uint8_t> CompressedAudio(const uint8_t* payload, uint32_t payloadSize,
+                                         const PayloadLayout& layout);
 
 }  // namespace unpak

@@ -31,6 +31,16 @@ uint32_t WarmUpStart(const SegmentPlan& plan, uint32_t first) {
   return start - start % kDecoderPhaseFrames;
 }
 
+uint64_t SegmentAudioStart(const SegmentPlan& plan, size_t index) {
+  return uint64_t{plan.firstFrames[index]} * plan.frameBytes;
+}
+
+size_t SegmentHolding(const SegmentPlan& plan, uint64_t decodedByte) {
+  const uint64_t frame = decodedByte / plan.frameBytes;
+  const auto after = std::upper_bound(plan.firstFrames.begin(), plan.firstFrames.end(), frame);
+  return static_cast<size_t>(after - plan.firstFrames.begin()) - 1;
+}
+
 bool PlanSegments(const EntryFacts& facts, std::span<const uint8_t> stream, SegmentPlan* plan) {
   const WaveFormat& target = facts.target;
   if (!facts.intermediate.empty() || target.nSamplesPerSec != facts.source.nSamplesPerSec ||

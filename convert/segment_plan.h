@@ -55,6 +55,13 @@ std::vector<uint32_t> FollowFrames(std::span<const uint8_t> stream, uint32_t rat
 // starts.
 uint32_t WarmUpStart(const SegmentPlan& plan, uint32_t first);
 
+// Bytes of decoded audio before segment `index`'s own: every frame before it
+// decodes to frameBytes.
+uint64_t SegmentAudioStart(const SegmentPlan& plan, size_t index);
+
+// The segment whose audio holds byte `decodedByte` of the decoded audio.
+size_t SegmentHolding(const SegmentPlan& plan, uint64_t decodedByte);
+
 // Plans the segments of `stream`, the entry's MP3 audio, for a PCM target.
 // False when the entry is not worth splitting or cannot be split exactly:
 // another rate in the target than in the source (the resampler's state

@@ -107,9 +107,11 @@ int OpenOutput(OutputKeeping keeping, PendingOutputPtr* pending, OpenFilePtr* un
   return fd;
 }
 
+// Writes the output file; with `audioStart`, the audio is left out (a hole
+// of facts.audioBytes bytes whose place it receives) instead of decoded.
 bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payloadSize,
                   OutputKeeping keeping, EntryResult* result, std::string* reason,
-                  SegmentHelpers* helpers) {
+                  SegmentHelpers* helpers, int64_t* audioStart) {
   ChunkFilePtr source = OpenChunkFileInMemory(payload, payloadSize);
   PendingOutputPtr pending;
   OpenFilePtr unnamed;
@@ -142,11 +144,11 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
   ChunkInfo data;
   data.ckid = MakeFourCC("data");
   ChunkCreate(*output, data, 0);
-  if (facts.intermediate.empty()) {
-    // The compressed audio as far as the payload holds it.
-    const std::span<const uint8_t> stream(
-        payload + layout.dataStart,
-        std::clamp<int64_t>(int64_t{payloadSize} - layout.dataStart, 0, layout.compressedSize));
+  if (audioStart != nullptr) {
+    *audioStart = ChunkSeek(*output, 0, SEEK_CUR);
+    ChunkSeek(*output, static_cast<int64_t>(facts.audioBytes), SEEK_CUR);
+  } else if (facts.intermediate.empty()) {
+    const std::span<const uint8_t> stream = CompressedAudio(payload, payloadSize, layout);
     SegmentPlan plan;
     const bool decoded =
         helpers != nullptr && PlanSegments(facts, stream, &plan)
@@ -165,7 +167,9 @@ bool RebuildEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t payl
   if (!CopyBytes(*source, layout.tailStart, int64_t{payloadSize} - layout.tailStart, *output)) {
     return Stopped(*output, "the output file", reason);
   }
-  if (!ChunkAscend(*output, form) || !ChunkFlush(*output)) {
+  const int64_t end = ChunkSeek(*output, 0, SEEK_CUR);
+  if (!ChunkAscend(*output, form) || !ChunkFlush(*output) ||
+      (audioStart != nullptr && ftruncate(fd, end + (end & 1)) != 0)) {
     *reason = ChunkWriteFailure(*output, "the output file");
     return false;
   }
@@ -186,7 +190,23 @@ bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t paylo
   // A failed allocation fails the entry alone; what it had begun is undone
   // on the way out.
   try {
-    return RebuildEntry(facts, payload, payloadSize, keeping, result, reason, helpers);
+    return RebuildEntry(facts, payload, payloadSize, keeping, result, reason, helpers, nullptr);
+  } catch (const std::bad_alloc&) {
+    *reason = "out of memory";
+    return false;
+  }
+}
+
+bool WriteEntryWithoutAudio(const EntryFacts& facts, const uint8_t* payload,
+                            uint32_t payloadSize, OutputKeeping keeping, EntryResult* result,
+                            uint64_t* audioStart, std::string* reason) {
+  try {
+    int64_t start = 0;
+    if (!RebuildEntry(facts, payload, payloadSize, keeping, result, reason, nullptr, &start)) {
+      return false;
+    }
+    *audioStart = static_cast<uint64_t>(start);
+    return true;
   } catch (const std::bad_alloc&) {
     *reason = "out of memory";
     return false;

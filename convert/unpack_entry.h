@@ -40,4 +40,12 @@ bool UnpackEntry(const EntryFacts& facts, const uint8_t* payload, uint32_t paylo
                  OutputKeeping keeping, EntryResult* result, std::string* reason,
                  SegmentHelpers* helpers = nullptr);
 
+// As UnpackEntry, for kUnnamed or kInMemory, but with the "data" chunk's
+// audio left out: a hole of facts.audioBytes bytes, zeros until filled, at
+// `audioStart`. For an entry whose audio surely comes to that length, to be
+// filled in by decoding the parts of it that readers need.
+bool WriteEntryWithoutAudio(const EntryFacts& facts, const uint8_t* payload,
+                            uint32_t payloadSize, OutputKeeping keeping, EntryResult* result,
+                            uint64_t* audioStart, std::string* reason);
+
 }  // namespace unpak

@@ -65,8 +65,8 @@ void ReportOnce(MountedArchive& mounted, uint32_t node, const std::string& reaso
 // The entry's file decoded, or null. A file whose size was shown as stated
 // and decodes to another is refused, so a file never reads with another size
 // than it shows; one whose size only decoding tells keeps what it decoded to.
-std::unique_ptr<DecodedEntry> DecodeShown(MountedArchive& mounted, uint32_t index,
-                                          bool inMemory) {
+std::unique_ptr<DecodedEntry> DecodeShown(MountedArchive& mounted, uint32_t index, bool inMemory,
+                                          bool onDemand) {
   const uint32_t node = mounted.tree.files.at(index);
   const MountNode& file = mounted.tree.nodes[node];
   std::string reason;
@@ -74,7 +74,8 @@ std::unique_ptr<DecodedEntry> DecodeShown(MountedArchive& mounted, uint32_t inde
   std::unique_ptr<DecodedEntry> decoded;
   {
     const ScopedConsoleCapture capture(transcript);
-    decoded = DecodeArchiveEntry(mounted.archive, mounted.file->fd, index, inMemory, &reason);
+    decoded = DecodeArchiveEntry(mounted.archive, mounted.file->fd, index, inMemory,
+                                 onDemand && file.sizeIsExact, &reason);
   }
   if (decoded && file.sizeIsExact && decoded->size != file.statedSize) {
     reason = "decodes to " + std::to_string(decoded->size) + " bytes, not the " +
@@ -193,6 +194,11 @@ int ReadBuffer(const char*, fuse_bufvec** out, size_t size, off_t offset, fuse_f
   }
   if (!decoded) return -EIO;
   const auto start = static_cast<uint64_t>(offset);
+  std::string reason;
+  if (!FillDecoded(Mounted().archive, Mounted().file->fd, *decoded, start, start + size, &reason)) {
+    ReportOnce(Mounted(), opened->node, reason);
+    return -EIO;
+  }
   auto* buffers = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
   if (buffers == nullptr) return -ENOMEM;
   *buffers = FUSE_BUFVEC_INIT(start < decoded->size ? std::min<uint64_t>(size, decoded->size - start)
@@ -286,8 +292,9 @@ MountStatus MountArchive(const MountOptions& options) {
     return MountStatus::kArchiveUnreadable;
   }
   mounted->cache.limits = options.cache;
-  mounted->cache.decode = [archive = mounted.get()](uint32_t index, bool inMemory) {
-    return DecodeShown(*archive, index, inMemory);
+  mounted->cache.decode = [archive = mounted.get()](uint32_t index, bool inMemory,
+                                                    bool onDemand) {
+    return DecodeShown(*archive, index, inMemory, onDemand);
   };
   mounted->decodeAhead = options.decodeAhead;
 

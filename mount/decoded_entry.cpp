@@ -14,6 +14,8 @@ namespace unpak {
 
 namespace {
 
+constexpr const char* kArchiveLost = "the archive changed or cannot be read any more";
+
 // Whether the archive file still has the size and modification time it had
 // when it was opened: a file rewritten in place may read differently.
 bool ArchiveUnchanged(const OpenedArchive& archive, int archiveFd) {
@@ -23,25 +25,48 @@ bool ArchiveUnchanged(const OpenedArchive& archive, int archiveFd) {
          info.st_mtim.tv_nsec == archive.modified.tv_nsec;
 }
 
+// The entry's file with its audio left to be decoded as it is read; null
+// when its stream cannot be decoded in segments, or the file would not have
+// the size the entry states.
+std::unique_ptr<PartialAudio> WriteWithoutAudio(const EntryView& view, const EntryFacts& facts,
+                                                OutputKeeping keeping, EntryResult* result,
+                                                std::string* reason) {
+  std::unique_ptr<PartialAudio> partial = PlanPartialAudio(
+      facts, CompressedAudio(view.payload, view.payloadSize, facts.layout));
+  struct stat info;
+  if (!partial ||
+      !WriteEntryWithoutAudio(facts, view.payload, view.payloadSize, keeping, result,
+                              &partial->audioStart, reason) ||
+      fstat(result->unnamedOutput->fd, &info) != 0 ||
+      static_cast<uint64_t>(info.st_size) != facts.outputSize) {
+    *result = EntryResult{};
+    return nullptr;
+  }
+  return partial;
+}
+
 }  // namespace
 
 std::unique_ptr<DecodedEntry> DecodeArchiveEntry(const OpenedArchive& archive, int archiveFd,
-                                                 uint32_t index, bool inMemory,
+                                                 uint32_t index, bool inMemory, bool onDemand,
                                                  std::string* reason) {
   PakEntry entry;
   EntryView view;
   EntryFacts facts;
   EntryResult result;
-  const bool ok = ArchiveUnchanged(archive, archiveFd) &&
-                  InspectArchiveEntry(archive, index, &entry, &view, &facts, reason) &&
-                  UnpackEntry(facts, view.payload, view.payloadSize,
-                              inMemory ? OutputKeeping::kInMemory : OutputKeeping::kUnnamed,
-                              &result, reason);
+  const OutputKeeping keeping = inMemory ? OutputKeeping::kInMemory : OutputKeeping::kUnnamed;
+  std::unique_ptr<PartialAudio> partial;
+  bool ok = ArchiveUnchanged(archive, archiveFd) &&
+            InspectArchiveEntry(archive, index, &entry, &view, &facts, reason);
+  if (ok && onDemand) partial = WriteWithoutAudio(view, facts, keeping, &result, reason);
+  if (ok && !partial) {
+    ok = UnpackEntry(facts, view.payload, view.payloadSize, keeping, &result, reason);
+  }
   const uint8_t* record =
       archive.data + archive.header.entryTableOffset + uint64_t{index} * kPakEntrySize;
   if (!ArchiveUnchanged(archive, archiveFd) || MappedBytesLost(record, kPakEntrySize) ||
       (view.payload != nullptr && MappedBytesLost(view.payload, view.payloadSize))) {
-    *reason = "the archive changed or cannot be read any more";
+    *reason = kArchiveLost;
     return nullptr;
   }
   if (!ok) return nullptr;
@@ -54,7 +79,24 @@ std::unique_ptr<DecodedEntry> DecodeArchiveEntry(const OpenedArchive& archive, i
   decoded->size = static_cast<uint64_t>(info.st_size);
   decoded->file = std::move(result.unnamedOutput);
   decoded->inMemory = inMemory;
+  decoded->partial = std::move(partial);
   return decoded;
+}
+
+bool FillDecoded(const OpenedArchive& archive, int archiveFd, const DecodedEntry& decoded,
+                 uint64_t begin, uint64_t end, std::string* reason) {
+  if (!decoded.partial) return true;
+  const std::span<const uint8_t> stream = decoded.partial->stream;
+  return FillAudio(*decoded.partial, decoded.file->fd, begin, end,
+                   [&](std::string* lost) {
+                     if (ArchiveUnchanged(archive, archiveFd) &&
+                         !MappedBytesLost(stream.data(), stream.size())) {
+                       return true;
+                     }
+                     *lost = kArchiveLost;
+                     return false;
+                   },
+                   reason);
 }
 
 }  // namespace unpak

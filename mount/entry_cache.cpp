@@ -21,14 +21,14 @@ void DropOverLimit(EntryCache& cache, uint32_t keep) {
 }
 
 // Decodes the entry whose slot this thread marked as decoding, into memory
-// when the memory share has room for the `size` it should come to, and
-// settles the slot. Called with `lock` held; it is let go meanwhile.
+// when the memory share has room for the `size` it should come to (on
+// demand when `onDemand`), and settles the slot. Called with `lock` held; it is let go meanwhile.
 std::shared_ptr<const DecodedEntry> DecodeInto(EntryCache& cache, uint32_t index, uint64_t size,
-                                               std::unique_lock<std::mutex>& lock) {
+                                               bool onDemand, std::unique_lock<std::mutex>& lock) {
   const bool inMemory = cache.memoryBytes + size <= cache.limits.memory;
   if (inMemory) cache.memoryBytes += size;  // held for it while it is decoded
   lock.unlock();
-  std::unique_ptr<DecodedEntry> decoded = cache.decode(index, inMemory);
+  std::unique_ptr<DecodedEntry> decoded = cache.decode(index, inMemory, onDemand);
   lock.lock();
   if (inMemory) cache.memoryBytes -= size;
   if (decoded && decoded->inMemory) cache.memoryBytes += decoded->size;
@@ -58,7 +58,7 @@ void RunWorker(EntryCache& cache) {
     CacheSlot& slot = cache.slots[index];
     if (slot.entry || slot.failed || slot.decoding) continue;
     slot.decoding = true;
-    DecodeInto(cache, index, size, lock);
+    DecodeInto(cache, index, size, false, lock);
   }
 }
 
@@ -75,7 +75,7 @@ std::shared_ptr<const DecodedEntry> AcquireDecoded(EntryCache& cache, uint32_t i
     return settled.entry;
   }
   settled.decoding = true;
-  return DecodeInto(cache, index, size, lock);
+  return DecodeInto(cache, index, size, true, lock);
 }
 
 bool DecodeAhead(EntryCache& cache, uint32_t index, uint64_t size) {

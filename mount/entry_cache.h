@@ -28,8 +28,11 @@ struct CacheLimits {
   uint64_t memory = 0;  // of which in memory
 };
 
-// Decodes an entry into memory or into a temporary file; null when it cannot be.
-using EntryDecoder = std::function<std::unique_ptr<DecodedEntry>(uint32_t index, bool inMemory)>;
+// Decodes an entry into memory or into a temporary file; null when it cannot
+// be. `onDemand` (for a reader, not when decoding ahead) lets it leave audio
+// to be decoded as it is read.
+using EntryDecoder =
+    std::function<std::unique_ptr<DecodedEntry>(uint32_t index, bool inMemory, bool onDemand)>;
 
 struct CacheSlot {
   std::shared_ptr<const DecodedEntry> entry;  // null while decoding, or after failing

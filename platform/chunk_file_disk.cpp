@@ -9,22 +9,11 @@
 #include <cstring>
 
 #include "platform/chunk_file_state.h"
+#include "platform/file_copy.h"
 
 namespace unpak {
 
 namespace {
-
-bool WriteAllAt(int fd, const uint8_t* data, size_t count, int64_t offset) {
-  while (count > 0) {
-    const ssize_t written = pwrite(fd, data, count, offset);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    count -= static_cast<size_t>(written);
-    offset += written;
-  }
-  return true;
-}
 
 // Reads up to count bytes; stops early only at the end of the file.
 int64_t ReadUpToAt(int fd, uint8_t* data, size_t count, int64_t offset) {

@@ -25,6 +25,18 @@ int WriteAll(int to, const char* bytes, size_t count) {
 
 }  // namespace
 
+bool WriteAllAt(int fd, const uint8_t* data, size_t count, int64_t offset) {
+  while (count > 0) {
+    const ssize_t written = pwrite(fd, data, count, offset);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    count -= static_cast<size_t>(written);
+    offset += written;
+  }
+  return true;
+}
+
 int CopyFileTo(int from, int to, bool* writeFailed) {
   *writeFailed = false;
   std::vector<char> buffer(kCopyBufferSize);

@@ -1,6 +1,13 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 namespace unpak {
+
+// Writes all `count` bytes at `offset` of the file open as `fd`, retrying
+// short writes. False when a write fails.
+bool WriteAllAt(int fd, const uint8_t* data, size_t count, int64_t offset);
 
 // Copies the whole file open as `from` (whatever its offset; it may have no
 // name) to the open descriptor `to` (standard output, say). 0 when done;

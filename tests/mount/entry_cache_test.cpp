@@ -22,12 +22,15 @@ constexpr uint64_t kEntrySize = 100;
 struct CountingCache {
   EntryCache cache;
   std::map<uint32_t, std::atomic<int>> calls;
+  std::atomic<int> onDemandCalls = 0;
 
   explicit CountingCache(CacheLimits limits) {
     for (uint32_t index = 0; index < 100; ++index) calls[index] = 0;
     cache.limits = limits;
-    cache.decode = [this](uint32_t index, bool inMemory) -> std::unique_ptr<DecodedEntry> {
+    cache.decode = [this](uint32_t index, bool inMemory,
+                          bool onDemand) -> std::unique_ptr<DecodedEntry> {
       ++calls[index];
+      if (onDemand) ++onDemandCalls;
       if (index == 99) return nullptr;
       std::string reason;
       auto decoded = std::make_unique<DecodedEntry>();
@@ -95,6 +98,21 @@ TEST(EntryCache, DecodesOnceForReadersAtOnceAndAhead) {
   EXPECT_EQ(counting.calls[0], 1);
   EXPECT_EQ(counting.calls[1], 1);
   EXPECT_EQ(counting.calls[2], 0);
+}
+
+// A reader may leave audio to be decoded as it reads; decoding ahead
+// decodes whole, so that the reader finds everything there.
+TEST(EntryCache, OnlyReadersDecodeOnDemand) {
+  CountingCache counting({10 * kEntrySize, 0});
+  StartDecodeWorkers(counting.cache, 1);
+  EXPECT_TRUE(DecodeAhead(counting.cache, 5, kEntrySize));
+  while (counting.calls[5] == 0) std::this_thread::yield();  // the worker has begun it
+  EXPECT_NE(counting.Acquire(5), nullptr);
+  StopDecodeWorkers(counting.cache);
+  EXPECT_EQ(counting.onDemandCalls, 0);
+  EXPECT_NE(counting.Acquire(6), nullptr);
+  EXPECT_EQ(counting.onDemandCalls, 1);
+  EXPECT_EQ(counting.calls[5], 1);
 }
 
 }  // namespace
