@@ -178,6 +178,33 @@ TEST_F(MountFixture, ShowsWhatUnpakWritesHoweverItIsRead) {
   ExpectNothingLeft();
 }
 
+TEST_F(MountFixture, ReadsALongEntryFromItsEndOnAsUnpakWritesIt) {
+  // Long enough to be decoded a segment at a time as it is read.
+  static const EncodedClip clip = MakeEncodedClip(1, 44100, 44100 * 40, 9, 64);
+  const fs::path longArchive = dir.path / "long.pak", longRef = dir.path / "long";
+  ASSERT_TRUE(WriteBytes(longArchive,
+                         BuildPak({PakSource(PlainMusicEntry("long.wav", clip, 1, 16))}, 0)));
+  fs::create_directories(longRef);
+  ASSERT_EQ(RunUnpak(longArchive, longRef).exitStatus, 0);
+  const std::vector<uint8_t> reference = ReadBytes(longRef / "long.wav");
+  ASSERT_EQ(RunPak({"mount", longArchive, point}, dir.path).exitStatus, 0);
+  const int fd = open((point / "long.wav").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(ReadAt(fd, 4096, static_cast<off_t>(reference.size() - 4096)),
+            std::vector<uint8_t>(reference.end() - 4096, reference.end()));
+  close(fd);
+  std::vector<int> same(2);
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 2; ++i) {
+    readers.emplace_back([&, i] { same[i] = SameAtRandomOffsets(point / "long.wav", reference, i); });
+  }
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(same, std::vector<int>(2, 1));
+  EXPECT_EQ(ReadBytes(point / "long.wav"), reference);
+  EXPECT_EQ(RunPak({"unmount", point}, dir.path).exitStatus, 0);
+  ExpectNothingLeft();
+}
+
 TEST_F(MountFixture, ForegroundMountEndsCleanlyOnSigterm) {
   std::vector<uint8_t> theme;
   const ProgramResult result =
