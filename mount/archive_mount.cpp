@@ -183,20 +183,22 @@ int Open(const char* path, fuse_file_info* info) {
 }
 
 // Hands libfuse the decoded file's descriptor and offset to read the reply
-// from. (Splicing it to the kernel measured slower than copying.)
+// from, once the bytes asked for are there. (Splicing it to the kernel
+// measured slower than copying.)
 int ReadBuffer(const char*, fuse_bufvec** out, size_t size, off_t offset, fuse_file_info* info) {
+  MountedArchive& mounted = Mounted();
   auto* opened = reinterpret_cast<OpenedFile*>(info->fh);
   std::shared_ptr<const DecodedEntry> decoded;
   {
     std::lock_guard<std::mutex> lock(opened->mutex);
-    if (!opened->decoded) opened->decoded = Acquire(Mounted(), opened->node);
+    if (!opened->decoded) opened->decoded = Acquire(mounted, opened->node);
     decoded = opened->decoded;  // the open file keeps it, and its descriptor, until released
   }
   if (!decoded) return -EIO;
   const auto start = static_cast<uint64_t>(offset);
   std::string reason;
-  if (!FillDecoded(Mounted().archive, Mounted().file->fd, *decoded, start, start + size, &reason)) {
-    ReportOnce(Mounted(), opened->node, reason);
+  if (!FillDecoded(mounted.archive, mounted.file->fd, *decoded, start, start + size, &reason)) {
+    ReportOnce(mounted, opened->node, reason);
     return -EIO;
   }
   auto* buffers = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
