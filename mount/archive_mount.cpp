@@ -32,6 +32,7 @@ struct MountedArchive {
   OpenedArchive archive;
   MountTree tree;
   EntryCache cache;
+  unsigned workers = 0;
   unsigned decodeAhead = 0;
   std::mutex sizesMutex;
   std::unordered_map<uint32_t, uint64_t> decodedSizes;  // of files whose size only decoding tells
@@ -128,7 +129,7 @@ void* Init(fuse_conn_info*, fuse_config* config) {
   config->negative_timeout = kAttributeSeconds;
   MountedArchive& mounted = Mounted();
   // After detaching: threads do not survive the fork.
-  StartDecodeWorkers(mounted.cache, mounted.decodeAhead);
+  StartDecodeWorkers(mounted.cache, mounted.workers);
   return &mounted;
 }
 
@@ -298,6 +299,7 @@ MountStatus MountArchive(const MountOptions& options) {
                                                     bool onDemand) {
     return DecodeShown(*archive, index, inMemory, onDemand);
   };
+  mounted->workers = options.workers;
   mounted->decodeAhead = options.decodeAhead;
 
   FusePtr instance = NewFuse(options.archive, mounted.get());

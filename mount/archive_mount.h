@@ -14,7 +14,8 @@ struct MountOptions {
   std::string mountPoint;
   bool foreground = false;  // else the process detaches once the mount is ready
   CacheLimits cache;
-  unsigned decodeAhead = 1;  // entries decoded ahead of a reader going through them in order
+  unsigned workers = 1;      // threads that decode entries ahead
+  unsigned decodeAhead = 1;  // entries queued ahead of a reader going through them in order
 };
 
 enum class MountStatus {

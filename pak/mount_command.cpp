@@ -68,9 +68,11 @@ void AddMountCommands(CLI::App& pak, int* status) {
       return;
     }
     options->cache.memory = std::min(options->cache.memory, options->cache.total);
-    // A reader going through the entries in order, who waits for the next
-    // one, keeps every core busy.
-    options->decodeAhead = AvailableCores();
+    // A worker for every core, and entries queued for them ahead of a
+    // reader going through the entries in order, so that none is idle while
+    // the reader is busy with its own.
+    options->workers = AvailableCores();
+    options->decodeAhead = 2 * options->workers;
     *status = ExitStatusOf(MountArchive(*options));
   });
 
