@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
+#include <span>
 
 #include "convert/unpack_entry.h"
 #include "platform/mapped_file.h"
@@ -14,8 +17,6 @@ namespace unpak {
 
 namespace {
 
-constexpr const char* kArchiveLost = "the archive changed or cannot be read any more";
-
 // Whether the archive file still has the size and modification time it had
 // when it was opened: a file rewritten in place may read differently.
 bool ArchiveUnchanged(const OpenedArchive& archive, int archiveFd) {
@@ -23,6 +24,20 @@ bool ArchiveUnchanged(const OpenedArchive& archive, int archiveFd) {
   return fstat(archiveFd, &info) == 0 && static_cast<size_t>(info.st_size) == archive.size &&
          info.st_mtim.tv_sec == archive.modified.tv_sec &&
          info.st_mtim.tv_nsec == archive.modified.tv_nsec;
+}
+
+// Whether what was read of the archive could be trusted: it is unchanged and
+// none of `read` (parts of its mapping) read as zeros for want of the file.
+// Otherwise false, with the reason.
+bool ArchiveStillBacks(const OpenedArchive& archive, int archiveFd,
+                       std::initializer_list<std::span<const uint8_t>> read, std::string* reason) {
+  const bool backed =
+      ArchiveUnchanged(archive, archiveFd) &&
+      std::none_of(read.begin(), read.end(), [](std::span<const uint8_t> bytes) {
+        return bytes.data() != nullptr && MappedBytesLost(bytes.data(), bytes.size());
+      });
+  if (!backed) *reason = "the archive changed or cannot be read any more";
+  return backed;
 }
 
 // The entry's file with its audio left to be decoded as it is read; null
@@ -64,12 +79,11 @@ std::unique_ptr<DecodedEntry> DecodeArchiveEntry(const OpenedArchive& archive, i
   }
   const uint8_t* record =
       archive.data + archive.header.entryTableOffset + uint64_t{index} * kPakEntrySize;
-  if (!ArchiveUnchanged(archive, archiveFd) || MappedBytesLost(record, kPakEntrySize) ||
-      (view.payload != nullptr && MappedBytesLost(view.payload, view.payloadSize))) {
-    *reason = kArchiveLost;
+  if (!ArchiveStillBacks(archive, archiveFd,
+                         {{record, kPakEntrySize}, {view.payload, view.payloadSize}}, reason) ||
+      !ok) {
     return nullptr;
   }
-  if (!ok) return nullptr;
   struct stat info;
   if (fstat(result.unnamedOutput->fd, &info) != 0) {
     *reason = std::string("cannot read the decoded file's size: ") + std::strerror(errno);
@@ -86,15 +100,9 @@ std::unique_ptr<DecodedEntry> DecodeArchiveEntry(const OpenedArchive& archive, i
 bool FillDecoded(const OpenedArchive& archive, int archiveFd, const DecodedEntry& decoded,
                  uint64_t begin, uint64_t end, std::string* reason) {
   if (!decoded.partial) return true;
-  const std::span<const uint8_t> stream = decoded.partial->stream;
   return FillAudio(*decoded.partial, decoded.file->fd, begin, end,
                    [&](std::string* lost) {
-                     if (ArchiveUnchanged(archive, archiveFd) &&
-                         !MappedBytesLost(stream.data(), stream.size())) {
-                       return true;
-                     }
-                     *lost = kArchiveLost;
-                     return false;
+                     return ArchiveStillBacks(archive, archiveFd, {decoded.partial->stream}, lost);
                    },
                    reason);
 }
